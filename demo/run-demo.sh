@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Walks through one add and one delete of a custom label format on a sample
+# LX-230 driver data set, in a sandbox under the build directory.
+set -euo pipefail
+
+build=${1:-build}
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$build" && pwd)
+root=$build/demo/root
+model=lx230
+inf=$root/$model/inf
+tool=$build/sandboxed/kstapefmtlpr_demoroot
+
+# The demo copy of the tool is built with its install root at $root.
+rm -rf "$build/demo"
+mkdir -p "$inf" "$root/$model/lpd" "$build/demo/before"
+cp "$here"/sample/* "$inf/"
+cp "$here"/sample/* "$build/demo/before/"
+cp "$here/../testing/kstapefmtcups" "$root/$model/lpd/"
+: >"$root/$model/lpd/kstapefmtcups.log"
+
+# The tool picks its printer model from its own name.
+run_tool() {
+  local status=0
+  (exec -a kstapefmtlpr_lx230 "$tool" "$@") || status=$?
+  echo "  (exit status $status)"
+}
+
+spooler_calls() {
+  # The stand-in logs each call as a count line and zero-terminated arguments;
+  # show each argument in brackets.
+  local log=$root/$model/lpd/kstapefmtcups.log count arg line i
+  while IFS= read -r count; do
+    line="    kstapefmtcups"
+    for ((i = 0; i < count; i++)); do
+      IFS= read -r -d '' arg
+      line+=" [$arg]"
+    done
+    echo "$line"
+  done <"$log"
+  : >"$log"
+}
+
+banner() { printf '\n=== %s ===\n' "$*"; }
+
+banner "Sample data set for the LX-230 in $inf"
+ls -l "$inf"
+
+banner 'Add: kstapefmtlpr_lx230 -P LX-230 -n "New Label Format" -w 29 -h 70'
+run_tool -P LX-230 -n "New Label Format" -w 29 -h 70
+echo "  The spooler-side tool (a stand-in here) was asked for:"
+spooler_calls
+for file in kslx230func paperinflx230pt1 kslx230rc ImagingArea; do
+  echo
+  echo "--- changes in $file:"
+  diff "$build/demo/before/$file" "$inf/$file" | sed 's/^/    /' || true
+done
+echo
+echo "--- permissions after the rewrite (every rewritten file is rw for all):"
+ls -l "$inf" | sed 's/^/    /'
+
+banner 'Delete: kstapefmtlpr_lx230 -P LX-230 -d "New Label Format"'
+run_tool -P LX-230 -d "New Label Format"
+echo "  The spooler-side tool was asked for:"
+spooler_calls
+if diff -r "$build/demo/before" "$inf" >/dev/null; then
+  echo "  The content of every data file is back exactly as it was."
+else
+  echo "  UNEXPECTED: the data set differs from the sample:"
+  diff -r "$build/demo/before" "$inf" || true
+  exit 1
+fi
+
+banner 'Delete a format that does not exist: kstapefmtlpr_lx230 -P LX-230 -d Nothing'
+run_tool -P LX-230 -d Nothing
+: >"$root/$model/lpd/kstapefmtcups.log"
+
+banner 'A malformed command line prints the usage text'
+run_tool -P LX-230 -n "No Size"

@@ -1,0 +1,106 @@
+#include "lineio/rewrite.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "lineio/write_all.h"
+
+void RewriteSink::Write(const char* data, size_t size) {
+  if (failed() || size == 0) return;
+  errno = 0;
+  if (WriteAll(data, size, out_) != size || ferror(out_)) {
+    error_ = errno != 0 ? errno : EIO;
+    return;
+  }
+  open_line_ = data[size - 1] != '\n';
+}
+
+void RewriteSink::WriteLine(const char* data, size_t size) {
+  if (size == 0) return;
+  if (open_line_) Write("\n", 1);
+  Write(data, size);
+}
+
+namespace {
+
+// Creates the temporary file afresh: a stale one from an interrupted run is
+// removed first, and the new one is created exclusively without following a
+// link, so nothing planted at that name can redirect the write.
+FILE* CreateTemp(const std::string& temp_path) {
+  // A stale copy left by an interrupted run; if something else stands there
+  // and cannot be removed, the exclusive create reports it.
+  unlink(temp_path.c_str());
+  int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                0666);
+  if (fd < 0) return nullptr;
+  // The data files are shared by every user of the printer: 0666 whatever
+  // the umask.
+  if (fchmod(fd, 0666) != 0) {
+    int saved = errno;
+    close(fd);
+    unlink(temp_path.c_str());
+    errno = saved;
+    return nullptr;
+  }
+  FILE* out = fdopen(fd, "w");
+  if (out == nullptr) {
+    int saved = errno;
+    close(fd);
+    unlink(temp_path.c_str());
+    errno = saved;
+  }
+  return out;
+}
+
+// Flushes the copy to disk and closes it; the first failure wins.
+int FinishTemp(FILE* out) {
+  int error = 0;
+  if (fflush(out) != 0 || ferror(out)) error = errno != 0 ? errno : EIO;
+  if (error == 0 && fsync(fileno(out)) != 0) error = errno;
+  if (fclose(out) != 0 && error == 0) error = errno;
+  return error;
+}
+
+int Fail(const std::string& temp_path, int error) {
+  unlink(temp_path.c_str());
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+int RewriteInPlace(const char* path, const LineTransform& transform,
+                   const std::string& append) {
+  FILE* in = fopen(path, "r");
+  if (in == nullptr) return -1;
+
+  std::string temp_path = std::string(path) + kTempSuffix;
+  FILE* out = CreateTemp(temp_path);
+  if (out == nullptr) {
+    int saved = errno;
+    fclose(in);
+    errno = saved;
+    return -1;
+  }
+
+  RewriteSink sink(out);
+  LineBuffer line;
+  ssize_t n;
+  while ((n = ReadLine(&line, in)) > 0 && !sink.failed()) transform(line, &sink);
+  int error = n < 0 ? errno : sink.error();
+  if (error == 0) {
+    sink.WriteLine(append);
+    error = sink.error();
+  }
+
+  int finish_error = FinishTemp(out);
+  if (error == 0) error = finish_error;
+  fclose(in);  // read-only: nothing to lose
+  if (error != 0) return Fail(temp_path, error);
+
+  if (rename(temp_path.c_str(), path) != 0) return Fail(temp_path, errno);
+  return 0;
+}

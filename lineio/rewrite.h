@@ -1,0 +1,50 @@
+#ifndef LINEIO_REWRITE_H_
+#define LINEIO_REWRITE_H_
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "lineio/line_reader.h"
+
+// Where a rewrite's transformation writes its lines. It keeps the first
+// failure, so a transformation writes its pieces without checking each one.
+class RewriteSink {
+ public:
+  explicit RewriteSink(FILE* out) : out_(out) {}
+
+  // Writes one or more whole lines. If the piece before ended without a
+  // newline (a data file whose last line had none), a newline goes first:
+  // an entry must never join another line.
+  void WriteLine(const char* data, size_t size);
+  void WriteLine(const std::string& text) { WriteLine(text.data(), text.size()); }
+
+  bool failed() const { return error_ != 0; }
+  int error() const { return error_; }
+
+ private:
+  void Write(const char* data, size_t size);
+
+  FILE* out_;
+  bool open_line_ = false;  // the last byte written was not a newline
+  int error_ = 0;
+};
+
+// Decides what becomes of one line of the data file: writes it, something
+// else, or nothing to |out|.
+using LineTransform = std::function<void(const LineBuffer& line, RewriteSink* out)>;
+
+// Suffix of the temporary copy written beside a data file.
+inline constexpr const char kTempSuffix[] = ".$$$";
+
+// Replaces the file at |path| by its lines passed through |transform|,
+// followed by |append|. The copy is written to "<path>.$$$", flushed to disk
+// and renamed over the data file, so the data file is at every moment either
+// the old content or the new, and ends with permission bits 0666.
+// Returns 0, or -1 with errno set; on -1 the data file is exactly as it was
+// and no temporary file is left behind.
+int RewriteInPlace(const char* path, const LineTransform& transform,
+                   const std::string& append);
+
+#endif  // LINEIO_REWRITE_H_

@@ -1,0 +1,128 @@
+#include "lineio/rewrite.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_util.h"
+
+namespace {
+
+void Copy(const LineBuffer& line, RewriteSink* out) { out->WriteLine(line.data, line.length); }
+
+class RewriteInPlaceTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  std::string path_ = dir_ / "data";
+};
+
+TEST_F(RewriteInPlaceTest, TransformsAppendsAndLeavesOnlyTheDataFile) {
+  WriteFile(path_, "keep 1\ndrop me\nkeep 2\n", 0600);
+  auto drop = [](const LineBuffer& line, RewriteSink* out) {
+    if (!LineContains(line, "drop")) out->WriteLine(line.data, line.length);
+  };
+  ASSERT_EQ(RewriteInPlace(path_.c_str(), drop, "added\n"), 0);
+  EXPECT_EQ(ReadFile(path_), "keep 1\nkeep 2\nadded\n");
+  EXPECT_EQ(PermissionBits(path_), 0666u);
+  EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{"data"});
+}
+
+TEST_F(RewriteInPlaceTest, PermissionsAre0666WhateverTheUmask) {
+  WriteFile(path_, "", 0644);
+  mode_t old = umask(077);
+  int result = RewriteInPlace(path_.c_str(), Copy, "x\n");
+  umask(old);
+  ASSERT_EQ(result, 0);
+  EXPECT_EQ(ReadFile(path_), "x\n");  // an empty file gets just the appended text
+  EXPECT_EQ(PermissionBits(path_), 0666u);
+}
+
+TEST_F(RewriteInPlaceTest, CopiesEveryByteOfLongLinesAndZeroBytes) {
+  std::string content = std::string(5000, 'a') + "\n" + std::string("b\0c\n", 4) + "tail";
+  WriteFile(path_, content);
+  ASSERT_EQ(RewriteInPlace(path_.c_str(), Copy, ""), 0);
+  EXPECT_EQ(ReadFile(path_), content);  // no newline is added when nothing follows
+}
+
+TEST_F(RewriteInPlaceTest, AddsANewlineBeforeWritingAfterAnUnterminatedLastLine) {
+  WriteFile(path_, "first\n[CustomTape]");
+  auto insert = [](const LineBuffer& line, RewriteSink* out) {
+    out->WriteLine(line.data, line.length);
+    if (LineContains(line, "[CustomTape]")) out->WriteLine("entry\n", 6);
+  };
+  ASSERT_EQ(RewriteInPlace(path_.c_str(), insert, "appended\n"), 0);
+  EXPECT_EQ(ReadFile(path_), "first\n[CustomTape]\nentry\nappended\n");
+}
+
+TEST_F(RewriteInPlaceTest, MissingDataFileFailsWithItsErrno) {
+  errno = 0;
+  EXPECT_EQ(RewriteInPlace(path_.c_str(), Copy, "x\n"), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_TRUE(ListDir(dir_.path()).empty());
+}
+
+TEST_F(RewriteInPlaceTest, RemovesAStaleTemporaryFile) {
+  WriteFile(path_, "data\n");
+  WriteFile(path_ + ".$$$", "left over by a killed run, longer than the data\n", 0400);
+  ASSERT_EQ(RewriteInPlace(path_.c_str(), Copy, ""), 0);
+  EXPECT_EQ(ReadFile(path_), "data\n");
+  EXPECT_FALSE(Exists(path_ + ".$$$"));
+}
+
+TEST_F(RewriteInPlaceTest, DoesNotFollowALinkPlantedAtTheTemporaryName) {
+  std::string victim = dir_ / "victim";
+  WriteFile(victim, "precious\n");
+  WriteFile(path_, "data\n");
+  ASSERT_EQ(symlink(victim.c_str(), (path_ + ".$$$").c_str()), 0);
+  ASSERT_EQ(RewriteInPlace(path_.c_str(), Copy, "more\n"), 0);
+  EXPECT_EQ(ReadFile(victim), "precious\n");
+  EXPECT_EQ(ReadFile(path_), "data\nmore\n");
+  struct stat st;
+  ASSERT_EQ(lstat(path_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+TEST_F(RewriteInPlaceTest, TemporaryNameThatCannotBeCreatedLeavesTheDataFile) {
+  WriteFile(path_, "data\n", 0640);
+  ASSERT_EQ(mkdir((path_ + ".$$$").c_str(), 0755), 0);  // cannot be removed by unlink
+  errno = 0;
+  EXPECT_EQ(RewriteInPlace(path_.c_str(), Copy, "more\n"), -1);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(ReadFile(path_), "data\n");
+  EXPECT_EQ(PermissionBits(path_), 0640u);
+}
+
+// A write that fails part-way (the file size limit stands in for a full
+// disk) at every possible byte: the data file is never touched.
+TEST_F(RewriteInPlaceTest, AFailedWriteAtAnyPointLeavesTheDataFileAsItWas) {
+  const std::string content = "line one\nline two\n";
+  const std::string append = "appended line\n";
+  const size_t full = content.size() + append.size();
+  for (size_t limit = 0; limit < full; ++limit) {
+    WriteFile(path_, content, 0644);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit rl{};
+      getrlimit(RLIMIT_FSIZE, &rl);
+      rl.rlim_cur = limit;
+      setrlimit(RLIMIT_FSIZE, &rl);
+      errno = 0;
+      int result = RewriteInPlace(path_.c_str(), Copy, append);
+      _exit(result == -1 && errno == EFBIG ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "limit " << limit;
+    EXPECT_EQ(ReadFile(path_), content) << "limit " << limit;
+    EXPECT_EQ(PermissionBits(path_), 0644u) << "limit " << limit;
+    EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{"data"}) << "limit " << limit;
+  }
+}
+
+}  // namespace

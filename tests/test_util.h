@@ -1,0 +1,78 @@
+#ifndef TESTS_TEST_UTIL_H_
+#define TESTS_TEST_UTIL_H_
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// A fresh directory under $TMPDIR (or /tmp), removed with all it holds.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
+bool Exists(const std::string& path);
+mode_t PermissionBits(const std::string& path);
+// Names in |dir|, sorted.
+std::vector<std::string> ListDir(const std::string& dir);
+
+// A model's driver data set under a root: the four data files and the
+// spooler-side stand-in.
+struct DataSet {
+  DataSet(const std::string& root, const std::string& model = "lx230");
+  std::string root;   // ends with '/'
+  std::string model;
+  std::string inf() const { return root + model + "/inf/"; }
+  std::string lpd() const { return root + model + "/lpd/"; }
+  std::string func() const { return inf() + "ks" + model + "func"; }
+  std::string paper() const { return inf() + "paperinf" + model + "pt1"; }
+  std::string rc() const { return inf() + "ks" + model + "rc"; }
+  std::string area() const { return inf() + "ImagingArea"; }
+  std::string spooler_log() const { return lpd() + "kstapefmtcups.log"; }
+
+  // Writes the sample content (or the given content) into the four files.
+  void WriteSample();
+  // Makes the stand-in record its calls / exit with |status|.
+  void RecordSpoolerCalls();
+  void FailSpooler(int status);
+  void FailSpoolerAdds(int status);
+  // Calls recorded by the stand-in, each its argument list.
+  std::vector<std::vector<std::string>> SpoolerCalls() const;
+  // Content of the four data files, in a fixed order.
+  std::vector<std::string> Snapshot() const;
+};
+
+// Sample content of the data files.
+extern const char kSampleFunc[];
+extern const char kSamplePaper[];
+extern const char kSampleRc[];
+extern const char kSampleArea[];
+
+struct RunResult {
+  int status = -1;        // exit status, or 128 + signal
+  std::string out;        // standard output
+  std::string err;        // standard error
+};
+
+struct RunOptions {
+  std::string cwd;             // empty: inherit
+  long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  bool as_nobody = false;      // drop root to an ordinary user first
+};
+
+// Runs |binary| with the argument vector |argv| (argv[0] given explicitly).
+RunResult RunProgram(const std::string& binary, const std::vector<std::string>& argv,
+                     const RunOptions& options = {});
+
+#endif  // TESTS_TEST_UTIL_H_

@@ -1,0 +1,204 @@
+// The label-format tool run as a user runs it: a separate process, its
+// invocation name given explicitly, against a data set in a temporary
+// directory (the test build of the tool takes its install root relative to
+// the working directory).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <string>
+#include <vector>
+
+#include "tests/test_util.h"
+
+namespace {
+
+const char kUsageFirstLine[] = "===========================\n LPRng Tapefmt Tool (v 0.1)\n";
+
+class ToolProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override { data_.WriteSample(); }
+
+  RunResult Run(std::vector<std::string> args, RunOptions options = {}) {
+    args.insert(args.begin(), "kstapefmtlpr_lx230");
+    options.cwd = dir_.path();
+    return RunProgram(KS_TOOL_BINARY, args, options);
+  }
+
+  TempDir dir_;
+  DataSet data_{dir_.path()};
+};
+
+TEST_F(ToolProgramTest, AddAndDeleteAreSilentAndSucceed) {
+  data_.RecordSpoolerCalls();
+  RunResult add = Run({"-P", "LX-230", "-n", "New Label Format", "-w", "29", "-h", "70"});
+  EXPECT_EQ(add.status, 0);
+  EXPECT_EQ(add.out, "");
+  EXPECT_NE(ReadFile(data_.func()).find("/New Label Format\n"), std::string::npos);
+  RunResult del = Run({"-P", "LX-230", "-d", "New Label Format"});
+  EXPECT_EQ(del.status, 0);
+  EXPECT_EQ(del.out, "");
+  EXPECT_EQ(ReadFile(data_.func()), kSampleFunc);
+  // The add began with a delete; the add's identifier has the documented shape.
+  auto calls = data_.SpoolerCalls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0][2], "-d");
+  EXPECT_EQ(calls[1][2], "-n");
+  EXPECT_EQ(calls[1][9].substr(0, 10), "KsL101D046");
+  EXPECT_EQ(calls[1][9].size(), 15u);
+  EXPECT_EQ(calls[2], (std::vector<std::string>{"-P", "LX-230", "-d", "New Label Format",
+                                                "-show", "1"}));
+}
+
+TEST_F(ToolProgramTest, AddingTheSameNameTwiceLeavesOneEntry) {
+  ASSERT_EQ(Run({"-P", "Q", "-n", "Twice", "-w", "29", "-h", "70"}).status, 0);
+  ASSERT_EQ(Run({"-P", "Q", "-n", "Twice", "-w", "40", "-h", "70"}).status, 0);
+  for (const std::string& path : {data_.func(), data_.paper()}) {
+    std::string content = ReadFile(path);
+    size_t first = content.find("/Twice");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(content.find("/Twice", first + 1), std::string::npos) << content;
+  }
+  EXPECT_NE(ReadFile(data_.paper()).find("KsL0528046"), std::string::npos);  // 40 mm wide
+}
+
+TEST_F(ToolProgramTest, MessagesAndExitStatuses) {
+  RunResult usage = Run({"-P", "LX-230", "-d"});
+  EXPECT_EQ(usage.status, 0);
+  EXPECT_EQ(usage.out.rfind(kUsageFirstLine, 0), 0u);
+
+  RunResult invalid =
+      RunProgram(KS_TOOL_BINARY, {"kstapefmtlpr", "-P", "LX-230", "-d", "Foo"}, {dir_.path()});
+  EXPECT_EQ(invalid.status, 0);
+  EXPECT_EQ(invalid.out, "kstapefmtlpr is invalid.\n\n");
+
+  RunResult missing = Run({"-P", "LX-230", "-d", "Nobody"});
+  EXPECT_EQ(missing.status, 0);
+  EXPECT_EQ(missing.out, "Not found 'Nobody'\n");
+}
+
+TEST_F(ToolProgramTest, SpoolerFailureEndsWith255AndChangesNothing) {
+  std::vector<std::string> before = data_.Snapshot();
+  data_.FailSpooler(1);
+  RunResult del = Run({"-P", "LX-230", "-d", "Small"});
+  EXPECT_EQ(del.status, 255);
+  EXPECT_EQ(del.out, "");
+  RunResult add = Run({"-P", "LX-230", "-n", "New", "-w", "29", "-h", "70"});
+  EXPECT_EQ(add.status, 255);
+  EXPECT_EQ(add.out, "");
+  EXPECT_EQ(data_.Snapshot(), before);
+  EXPECT_EQ(PermissionBits(data_.func()), 0644u);
+}
+
+TEST_F(ToolProgramTest, SpoolerRefusingTheAddIsAFailureToo) {
+  std::vector<std::string> before = data_.Snapshot();
+  data_.FailSpoolerAdds(1);
+  RunResult add = Run({"-P", "LX-230", "-n", "New", "-w", "29", "-h", "70"});
+  EXPECT_EQ(add.status, 255);
+  EXPECT_EQ(add.out, "");
+  EXPECT_EQ(data_.Snapshot(), before);
+}
+
+TEST_F(ToolProgramTest, OpenFailuresPrintTheErrorText) {
+  unlink(data_.area().c_str());
+  RunResult add = Run({"-P", "LX-230", "-n", "New", "-w", "29", "-h", "70"});
+  EXPECT_EQ(add.status, 255);
+  EXPECT_EQ(add.out, "No such file or directory\n");
+  RunResult del = Run({"-P", "LX-230", "-d", "Small"});
+  EXPECT_EQ(del.status, 255);
+  EXPECT_EQ(del.out, "No such file or directory\n");
+}
+
+TEST_F(ToolProgramTest, ModelWithoutRcFileDeletes) {
+  unlink(data_.rc().c_str());
+  RunResult del = Run({"-P", "LX-230", "-d", "Small"});
+  EXPECT_EQ(del.status, 0);
+  EXPECT_EQ(del.out, "");
+  EXPECT_EQ(ReadFile(data_.area()).find("KsL053E0643ABCD"), std::string::npos);
+}
+
+TEST_F(ToolProgramTest, TheWholeInvocationNameSelectsTheModel) {
+  DataSet other(dir_.path(), "lx210");
+  other.WriteSample();
+  RunResult add = RunProgram(KS_TOOL_BINARY,
+                             {"/x/210/kstapefmtlpr_lx230", "-P", "Q", "-n", "Here", "-w", "29",
+                              "-h", "70"},
+                             {dir_.path()});
+  EXPECT_EQ(add.status, 0);
+  EXPECT_NE(ReadFile(other.func()).find("/Here\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(data_.func()), kSampleFunc);
+}
+
+// A write that fails part-way through (the file size limit stands in for a
+// full disk) leaves every data file as it was.
+TEST_F(ToolProgramTest, AFailedWriteLeavesEveryDataFileIntact) {
+  std::vector<std::string> before = data_.Snapshot();
+  RunOptions options;
+  options.file_size_limit = 40;
+  RunResult add = Run({"-P", "LX-230", "-n", "New", "-w", "29", "-h", "70"}, options);
+  EXPECT_EQ(add.status, 255);
+  EXPECT_EQ(add.out, "File too large\n");
+  RunResult del = Run({"-P", "LX-230", "-d", "Small"}, options);
+  EXPECT_EQ(del.status, 255);
+  EXPECT_EQ(del.out, "File too large\n");
+  EXPECT_EQ(data_.Snapshot(), before);
+  EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
+  EXPECT_EQ(PermissionBits(data_.func()), 0644u);
+}
+
+TEST_F(ToolProgramTest, HostileNamesReachTheSpoolerVerbatim) {
+  data_.RecordSpoolerCalls();
+  // The tool runs in the test directory, so "ran" would appear there.
+  const std::string marker = dir_ / "ran";
+  const std::string queue = "q;touch ran|'x' $(touch ran)";
+  const std::string short_name = "a\"$(touch ran)`touch ran`\\;|&\t b";
+  RunResult add = Run({"-P", queue, "-n", short_name, "-w", "29", "-h", "70"});
+  ASSERT_EQ(add.status, 0) << add.out << add.err;
+  ASSERT_EQ(add.out, "");
+  auto calls = data_.SpoolerCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0][1], queue);
+  EXPECT_EQ(calls[0][3], short_name);
+  EXPECT_EQ(calls[1][3], short_name);
+  EXPECT_NE(ReadFile(data_.func()).find("/" + short_name + "\n"), std::string::npos);
+  EXPECT_FALSE(Exists(marker));
+  ASSERT_EQ(Run({"-P", queue, "-d", short_name}).status, 0);
+  EXPECT_EQ(data_.Snapshot()[0], kSampleFunc);
+}
+
+// Runs on one model wait for each other: eight adds started at once all land.
+TEST_F(ToolProgramTest, ConcurrentAddsAllLand) {
+  constexpr int kRuns = 8;
+  std::vector<pid_t> pids;
+  for (int i = 0; i < kRuns; ++i) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::string name = "Label " + std::to_string(i);
+      RunResult r = RunProgram(KS_TOOL_BINARY,
+                               {"kstapefmtlpr_lx230", "-P", "Q", "-n", name, "-w", "29", "-h",
+                                "70"},
+                               {dir_.path()});
+      _exit(r.status == 0 && r.out.empty() ? 0 : 1);
+    }
+    pids.push_back(pid);
+  }
+  for (pid_t pid : pids) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int i = 0; i < kRuns; ++i) {
+    std::string name = "/Label " + std::to_string(i);
+    EXPECT_NE(ReadFile(data_.func()).find(name + "\n"), std::string::npos) << name;
+    EXPECT_NE(ReadFile(data_.paper()).find(name + ":"), std::string::npos) << name;
+  }
+  std::string area = ReadFile(data_.area());
+  EXPECT_EQ(static_cast<size_t>(std::count(area.begin(), area.end(), '\n')), 2u + kRuns);
+  EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+#include "tool/command_line.h"
+
+#include <cctype>
+#include <cstring>
+#include <limits>
+
+#include "lineio/string_printf.h"
+#include "tool/label_size.h"
+
+namespace {
+
+struct ModelRow {
+  const char* key;
+  const char* model;
+};
+
+// Tested in this order; the first key found in the invocation name wins.
+constexpr ModelRow kModels[] = {
+    {"210", "lx210"},
+    {"220", "lx220"},
+    {"230", "lx230"},
+    {"240", "lx240pc"},
+};
+
+constexpr size_t kMillimetreTextMax = 32;
+
+// Reads a decimal integer as atol does, into 32 bits: leading white space and
+// one sign, stopping at the first other character; too large a value gives
+// the largest 32-bit value.
+int32_t ReadInt32(const char* text) {
+  const char* p = text;
+  while (isspace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  int64_t value = 0;
+  const int64_t limit = static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1;
+  for (; isdigit(static_cast<unsigned char>(*p)); ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > limit) value = limit;
+  }
+  if (negative) return value >= limit ? std::numeric_limits<int32_t>::min()
+                                      : static_cast<int32_t>(-value);
+  return value >= limit ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(value);
+}
+
+bool StoreText(char* field, const char* value, size_t max) {
+  size_t length = strlen(value);
+  if (length == 0 || length > max) return false;
+  memcpy(field, value, length + 1);
+  return true;
+}
+
+// A newline would split the entry lines written with the name.
+bool StoreName(char* field, const char* value) {
+  return strchr(value, '\n') == nullptr && StoreText(field, value, kNameMax);
+}
+
+// A size is accepted when at least 1 and small enough for its dots to fit
+// 32 bits.
+bool StoreMillimetres(int32_t* field, const char* value, bool (*to_dots)(int32_t, int32_t*)) {
+  size_t length = strlen(value);
+  if (length == 0 || length > kMillimetreTextMax) return false;
+  int32_t mm = ReadInt32(value);
+  int32_t dots;
+  if (mm < 1 || !to_dots(mm, &dots)) return false;
+  *field = mm;
+  return true;
+}
+
+}  // namespace
+
+const char* DetectModel(const char* argv0) {
+  for (const ModelRow& row : kModels) {
+    if (strstr(argv0, row.key) != nullptr) return row.model;
+  }
+  return nullptr;
+}
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+  ParsedCommandLine parsed;
+  FormatRequest& request = parsed.request;
+  bool valid = argc % 2 == 1;
+  bool queue_given = false, add_given = false, delete_given = false;
+  bool width_given = false, height_given = false;
+
+  const char* model = DetectModel(argc > 0 ? argv[0] : "");
+  if (model == nullptr) {
+    parsed.command = Command::kInvalidModel;
+    return parsed;
+  }
+  strcpy(request.model, model);
+
+  if (argc >= 3 && valid) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+      const char* option = argv[i];
+      const char* value = argv[i + 1];
+      bool ok;
+      if (strncmp(option, "-P", 2) == 0) {
+        ok = queue_given = StoreText(request.queue, value, kQueueMax);
+      } else if (strncmp(option, "-n", 2) == 0) {
+        ok = add_given = StoreName(request.name, value);
+      } else if (strncmp(option, "-d", 2) == 0) {
+        ok = delete_given = StoreName(request.name, value);
+      } else if (strncmp(option, "-w", 2) == 0) {
+        ok = width_given = StoreMillimetres(&request.width, value, WidthDots);
+      } else if (strncmp(option, "-h", 2) == 0) {
+        ok = height_given = StoreMillimetres(&request.height, value, HeightDots);
+      } else {
+        ok = false;
+      }
+      if (!ok) {
+        valid = false;
+        break;
+      }
+    }
+  }
+
+  if (valid && queue_given && add_given && !delete_given && width_given && height_given) {
+    parsed.command = Command::kAdd;
+  } else if (valid && queue_given && delete_given && !add_given) {
+    parsed.command = Command::kDelete;
+  } else {
+    parsed.command = Command::kUsage;
+  }
+  return parsed;
+}
+
+std::string UsageText() {
+  std::string text;
+  text += "===========================\n";
+  text += StringPrintf(" LPRng Tapefmt Tool (%s)\n", "v 0.1");
+  text += StringPrintf(
+      " Usage: kstapefmtlpr_xxxx -P LX-xxxx Printer Name [-n add a Lable Format Name (<=%d "
+      "bytes) -w Media Width(unit:mm) -h Media Height(unit:mm)]/[-d delete Lable Format "
+      "Name]\n",
+      kNameMax);
+  text += " For example:\n";
+  text +=
+      " 1. Add a new Label Format with \"New Label Format\" name and 29mm width and 70mm "
+      "length:\n";
+  text += "\t\"kstapefmtlpr_lx230 -P LX-230 -n New\\ Label\\ Format -w 29 -h 70\" [enter]\n\n";
+  text += " 2. Remove the Label Format with \"New Label Format\" name:\n";
+  text += "\t\"kstapefmtlpr_lx230 -P LX-230 -d New\\ Label\\ Format\" [enter]\n\n";
+  text += "===========================\n";
+  return text;
+}

@@ -1,0 +1,26 @@
+#ifndef TOOL_COMMAND_LINE_H_
+#define TOOL_COMMAND_LINE_H_
+
+#include <string>
+
+#include "tool/format_request.h"
+
+// Model directory name selected by the invocation name: the first key of the
+// model table found anywhere in |argv0| (directory part included), or
+// nullptr when none occurs.
+const char* DetectModel(const char* argv0);
+
+enum class Command { kInvalidModel, kUsage, kDelete, kAdd };
+
+struct ParsedCommandLine {
+  Command command = Command::kUsage;
+  FormatRequest request{};
+};
+
+// Reads the command line into a request and tells which command it forms.
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// The usage text, the same for every model and invocation name.
+std::string UsageText();
+
+#endif  // TOOL_COMMAND_LINE_H_

@@ -1,0 +1,67 @@
+#include "tool/run_tool.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "lineio/write_all.h"
+#include "tool/command_line.h"
+#include "tool/data_set.h"
+#include "tool/model_lock.h"
+#include "tool/operations.h"
+
+namespace {
+
+constexpr int kExitFailure = -1;
+
+void Print(FILE* out, const std::string& text) { WriteAll(text.data(), text.size(), out); }
+
+int ReportError(FILE* out, int error) {
+  Print(out, std::string(strerror(error)) + "\n");
+  return kExitFailure;
+}
+
+int Delete(const FormatRequest& request, const std::string& root, FILE* out) {
+  int result = DeleteFormat(request, root);
+  int error = errno;
+  switch (result) {
+    case kOpDone: return 0;
+    case kOpNotFound: Print(out, std::string("Not found '") + request.name + "'\n"); return 0;
+    case kOpOpenFailed: return ReportError(out, error);
+    default: return kExitFailure;  // the spooler-side tool has spoken
+  }
+}
+
+int Add(const FormatRequest& request, const std::string& root, FILE* out) {
+  int result = DeleteFormat(request, root);
+  int error = errno;
+  if (result == kOpSpoolerFailed) return kExitFailure;
+  if (result == kOpOpenFailed) return ReportError(out, error);
+
+  result = AddFormat(request, root);
+  error = errno;
+  if (result == kOpOpenFailed) return ReportError(out, error);
+  if (result == kOpSpoolerFailed) return kExitFailure;
+  return 0;
+}
+
+}  // namespace
+
+int RunTool(int argc, const char* const* argv, const std::string& root, FILE* out) {
+  ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+  switch (parsed.command) {
+    case Command::kInvalidModel:
+      Print(out, std::string(argc > 0 ? argv[0] : "") + " is invalid.\n\n");
+      return 0;
+    case Command::kUsage:
+      Print(out, UsageText());
+      return 0;
+    case Command::kDelete:
+    case Command::kAdd:
+      break;
+  }
+  std::string base = root;
+  if (!base.empty() && base.back() != '/') base += '/';
+  ModelLock lock(DataDirectory(base, parsed.request.model));
+  if (parsed.command == Command::kDelete) return Delete(parsed.request, base, out);
+  return Add(parsed.request, base, out);
+}

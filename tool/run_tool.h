@@ -1,0 +1,13 @@
+#ifndef TOOL_RUN_TOOL_H_
+#define TOOL_RUN_TOOL_H_
+
+#include <cstdio>
+#include <string>
+
+// One run of the label-format tool: picks the model from argv[0], parses the
+// options, deletes and/or adds under |root| (ending with '/'), and writes its
+// one message or the usage text to |out|. Returns the exit status: 0, or -1
+// (255) when an operation failed.
+int RunTool(int argc, const char* const* argv, const std::string& root, FILE* out);
+
+#endif  // TOOL_RUN_TOOL_H_
