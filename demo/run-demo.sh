@@ -77,3 +77,19 @@ run_tool -P LX-230 -d Nothing
 
 banner 'A malformed command line prints the usage text'
 run_tool -P LX-230 -n "No Size"
+
+# The page-fit selector, as the print filter runs it.
+selector=$build/bin/kspagefit_lx230
+pagesize=$build/demo/pagesize
+banner 'Page-fit selector: a job whose page size is known'
+printf '*PageSize[82 144]\n*Resolution 300dpi\n' >"$pagesize"
+echo "  page-size file: *PageSize[82 144]"
+echo "  kspagefit_lx230 1 2 3 4 5 600 psfit job.ps fitted.ps $pagesize"
+"$selector" 1 2 3 4 5 600 psfit job.ps fitted.ps "$pagesize" | sed 's/^/    /'
+echo
+
+banner 'Page-fit selector: no page size, so the job is copied'
+printf '*Resolution 300dpi\n' >"$pagesize"
+echo "  kspagefit_lx230 1 2 3 4 5 600 psfit job.ps fitted.ps $pagesize"
+"$selector" 1 2 3 4 5 600 psfit job.ps fitted.ps "$pagesize" | sed 's/^/    /'
+echo
