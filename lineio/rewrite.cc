@@ -10,9 +10,16 @@
 
 void RewriteSink::Write(const char* data, size_t size) {
   if (failed() || size == 0) return;
+  size_t allowed = byte_limit_ - written_ < size ? byte_limit_ - written_ : size;
   errno = 0;
-  if (WriteAll(data, size, out_) != size || ferror(out_)) {
+  size_t done = WriteAll(data, allowed, out_);
+  written_ += done;
+  if (done != allowed || ferror(out_)) {
     error_ = errno != 0 ? errno : EIO;
+    return;
+  }
+  if (allowed < size) {
+    error_ = ENOSPC;
     return;
   }
   open_line_ = data[size - 1] != '\n';
@@ -25,6 +32,8 @@ void RewriteSink::WriteLine(const char* data, size_t size) {
 }
 
 namespace {
+
+TempByteLimitFn temp_byte_limit = nullptr;
 
 // Creates the temporary file afresh: a stale one from an interrupted run is
 // removed first, and the new one is created exclusively without following a
@@ -72,6 +81,8 @@ int Fail(const std::string& temp_path, int error) {
 
 }  // namespace
 
+void SetTempByteLimitForTesting(TempByteLimitFn limit) { temp_byte_limit = limit; }
+
 int RewriteInPlace(const char* path, const LineTransform& transform,
                    const std::string& append) {
   FILE* in = fopen(path, "r");
@@ -86,7 +97,7 @@ int RewriteInPlace(const char* path, const LineTransform& transform,
     return -1;
   }
 
-  RewriteSink sink(out);
+  RewriteSink sink(out, temp_byte_limit != nullptr ? temp_byte_limit(path) : SIZE_MAX);
   LineBuffer line;
   ssize_t n;
   while ((n = ReadLine(&line, in)) > 0 && !sink.failed()) transform(line, &sink);

@@ -2,6 +2,7 @@
 #define LINEIO_REWRITE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -12,7 +13,8 @@
 // failure, so a transformation writes its pieces without checking each one.
 class RewriteSink {
  public:
-  explicit RewriteSink(FILE* out) : out_(out) {}
+  explicit RewriteSink(FILE* out, size_t byte_limit = SIZE_MAX)
+      : out_(out), byte_limit_(byte_limit) {}
 
   // Writes one or more whole lines. If the piece before ended without a
   // newline (a data file whose last line had none), a newline goes first:
@@ -27,6 +29,8 @@ class RewriteSink {
   void Write(const char* data, size_t size);
 
   FILE* out_;
+  size_t byte_limit_;
+  size_t written_ = 0;
   bool open_line_ = false;  // the last byte written was not a newline
   int error_ = 0;
 };
@@ -46,5 +50,11 @@ inline constexpr const char kTempSuffix[] = ".$$$";
 // and no temporary file is left behind.
 int RewriteInPlace(const char* path, const LineTransform& transform,
                    const std::string& append);
+
+// Test seam for write faults. When set, it is asked at the start of each
+// rewrite how many bytes the temporary copy of |path| may take; writes beyond
+// that fail with ENOSPC, as on a full disk. Null (the default) means no limit.
+using TempByteLimitFn = size_t (*)(const char* path);
+void SetTempByteLimitForTesting(TempByteLimitFn limit);
 
 #endif  // LINEIO_REWRITE_H_

@@ -169,19 +169,33 @@ TEST_F(ToolProgramTest, HostileNamesReachTheSpoolerVerbatim) {
   EXPECT_EQ(data_.Snapshot()[0], kSampleFunc);
 }
 
-// Runs on one model wait for each other: eight adds started at once all land.
-TEST_F(ToolProgramTest, ConcurrentAddsAllLand) {
-  constexpr int kRuns = 8;
+// Runs on one model wait for each other: of 16 runs started at once, eight
+// adding and eight deleting, every one lands. The files are made large so
+// that unguarded runs would overlap.
+TEST_F(ToolProgramTest, ConcurrentAddsAndDeletesAllLand) {
+  constexpr int kPairs = 8;
+  std::string padding;
+  for (int i = 0; i < 20000; ++i) padding += "Filler line " + std::to_string(i) + "\n";
+  WriteFile(data_.func(), kSampleFunc + padding);
+  WriteFile(data_.paper(), kSamplePaper + padding);
+  WriteFile(data_.area(), kSampleArea + padding);
+  auto tool = [this](std::vector<std::string> args) {
+    args.insert(args.begin(), "kstapefmtlpr_lx230");
+    return RunProgram(KS_TOOL_BINARY, args, {dir_.path()});
+  };
+  for (int i = 0; i < kPairs; ++i) {
+    ASSERT_EQ(tool({"-P", "Q", "-n", "Old " + std::to_string(i), "-w", "29", "-h", "70"}).status,
+              0);
+  }
+
   std::vector<pid_t> pids;
-  for (int i = 0; i < kRuns; ++i) {
+  for (int i = 0; i < 2 * kPairs; ++i) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      std::string name = "Label " + std::to_string(i);
-      RunResult r = RunProgram(KS_TOOL_BINARY,
-                               {"kstapefmtlpr_lx230", "-P", "Q", "-n", name, "-w", "29", "-h",
-                                "70"},
-                               {dir_.path()});
+      std::string n = std::to_string(i / 2);
+      RunResult r = i % 2 == 0 ? tool({"-P", "Q", "-n", "New " + n, "-w", "29", "-h", "70"})
+                               : tool({"-P", "Q", "-d", "Old " + n});
       _exit(r.status == 0 && r.out.empty() ? 0 : 1);
     }
     pids.push_back(pid);
@@ -191,13 +205,26 @@ TEST_F(ToolProgramTest, ConcurrentAddsAllLand) {
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  for (int i = 0; i < kRuns; ++i) {
-    std::string name = "/Label " + std::to_string(i);
-    EXPECT_NE(ReadFile(data_.func()).find(name + "\n"), std::string::npos) << name;
-    EXPECT_NE(ReadFile(data_.paper()).find(name + ":"), std::string::npos) << name;
+
+  auto count = [](const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  const std::string func = ReadFile(data_.func());
+  const std::string paper = ReadFile(data_.paper());
+  const std::string area = ReadFile(data_.area());
+  for (int i = 0; i < kPairs; ++i) {
+    std::string n = std::to_string(i);
+    EXPECT_EQ(count(func, "/New " + n + "\n"), 1u) << n;
+    EXPECT_EQ(count(paper, "/New " + n + ":"), 1u) << n;
+    EXPECT_EQ(count(func, "/Old " + n + "\n"), 0u) << n;
+    EXPECT_EQ(count(paper, "/Old " + n + ":"), 0u) << n;
   }
-  std::string area = ReadFile(data_.area());
-  EXPECT_EQ(static_cast<size_t>(std::count(area.begin(), area.end(), '\n')), 2u + kRuns);
+  EXPECT_EQ(count(area, "\t:\t4.32\t8.40\t77.76\t189.72\n"), static_cast<size_t>(kPairs));
+  EXPECT_EQ(count(func, "Filler line"), 20000u);
   EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
 }
 

@@ -70,9 +70,15 @@ std::string MakeFormatId(int name_length, int32_t width, int32_t height, long se
 bool FindFormatId(const char* path, const char* name, std::string* id) {
   FILE* in = fopen(path, "r");
   if (in == nullptr) return false;
-  LineBuffer line;
-  bool found = false;
-  while (!found && ReadLine(&line, in) > 0) found = MatchEntry(line.data, name, id);
+  bool found = FindFormatIdIn(in, name, id);
   fclose(in);
   return found;
+}
+
+bool FindFormatIdIn(FILE* in, const char* name, std::string* id) {
+  LineBuffer line;
+  while (ReadLine(&line, in) > 0) {
+    if (MatchEntry(line.data, name, id)) return true;
+  }
+  return false;
 }

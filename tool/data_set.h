@@ -2,6 +2,7 @@
 #define TOOL_DATA_SET_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "tool/format_request.h"
@@ -30,5 +31,8 @@ std::string MakeFormatId(int name_length, int32_t width, int32_t height, long se
 // entry whose name equals |name| byte for byte wins. A file that does not
 // open holds no entry.
 bool FindFormatId(const char* path, const char* name, std::string* id);
+
+// The same lookup over an open stream.
+bool FindFormatIdIn(FILE* in, const char* name, std::string* id);
 
 #endif  // TOOL_DATA_SET_H_

@@ -1,8 +1,11 @@
 #include "tool/run_tool.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
+#include "lineio/rewrite.h"
 #include "lineio/write_all.h"
 #include "tool/command_line.h"
 #include "tool/data_set.h"
@@ -12,6 +15,15 @@
 namespace {
 
 constexpr int kExitFailure = -1;
+
+// With the lock held no other run is writing, so a temporary copy beside a
+// data file can only be left over from a run that was killed.
+void RemoveStaleCopies(FormatRequest request, const std::string& root) {
+  for (DataFile file : {DataFile::kFuncList, DataFile::kPaperInfo, DataFile::kRc,
+                        DataFile::kImagingArea}) {
+    if (BuildPath(&request, root, file)) unlink((std::string(request.path) + kTempSuffix).c_str());
+  }
+}
 
 void Print(FILE* out, const std::string& text) { WriteAll(text.data(), text.size(), out); }
 
@@ -62,6 +74,7 @@ int RunTool(int argc, const char* const* argv, const std::string& root, FILE* ou
   std::string base = root;
   if (!base.empty() && base.back() != '/') base += '/';
   ModelLock lock(DataDirectory(base, parsed.request.model));
+  if (lock.held()) RemoveStaleCopies(parsed.request, base);
   if (parsed.command == Command::kDelete) return Delete(parsed.request, base, out);
   return Add(parsed.request, base, out);
 }
