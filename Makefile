@@ -3,7 +3,9 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= 2
 
-.PHONY: all configure test demo clean
+FUZZ_SECONDS ?= 30
+
+.PHONY: all configure test test-sanitize fuzz demo clean
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -14,8 +16,18 @@ configure:
 test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The whole suite again, built with AddressSanitizer and UBSan.
+test-sanitize:
+	$(MAKE) test BUILD=$(BUILD)-sanitize CMAKE_FLAGS="-DSANITIZE=ON $(CMAKE_FLAGS)"
+
+# Each libFuzzer target for FUZZ_SECONDS on its seed corpus (needs clang).
+fuzz:
+	cmake -S . -B $(BUILD)-fuzz -DFUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(BUILD)-fuzz -j $(JOBS)
+	./fuzz/run-fuzzers.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
+
 demo: all
 	./demo/run-demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz

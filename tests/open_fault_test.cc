@@ -51,6 +51,8 @@ const Case kCases[] = {
     {"AddDirectoryUnwritable", true, Fault::kDirectoryUnwritable, 0, 255, kDenied, "UUUU"},
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
+
 // Hands a tree to the user the test runs the tool as.
 void GiveTree(const std::string& path, uid_t uid, gid_t gid) {
   lchown(path.c_str(), uid, gid);
