@@ -5,7 +5,10 @@ JOBS ?= 2
 
 FUZZ_SECONDS ?= 30
 
-.PHONY: all configure test test-sanitize fuzz demo clean
+PREFIX ?= /usr/local
+DESTDIR ?=
+
+.PHONY: all configure test test-sanitize test32 fuzz demo install package bench clean
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -25,6 +28,14 @@ fuzz:
 	cmake -S . -B $(BUILD)-fuzz -DFUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(BUILD)-fuzz -j $(JOBS)
 	./fuzz/run-fuzzers.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
+
+# Programs under the driver's install root, man pages under $(PREFIX).
+install: all
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of that install (prefix /usr), in $(BUILD)/.
+package: all
+	cd $(BUILD) && cpack -G DEB
 
 demo: all
 	./demo/run-demo.sh $(BUILD)
