@@ -23,6 +23,12 @@ test: all
 test-sanitize:
 	$(MAKE) test BUILD=$(BUILD)-sanitize CMAKE_FLAGS="-DSANITIZE=ON $(CMAKE_FLAGS)"
 
+# The whole suite built for 32-bit x86 (GoogleTest from its sources), then
+# the 32-bit figures compared line for line with the native build's.
+test32: all
+	$(MAKE) test BUILD=$(BUILD)32 CMAKE_FLAGS="-DCMAKE_CXX_FLAGS=-m32 -DGTEST_FROM_SOURCE=ON $(CMAKE_FLAGS)"
+	./tests/compare-builds.sh $(BUILD) $(BUILD)32
+
 # Each libFuzzer target for FUZZ_SECONDS on its seed corpus (needs clang).
 fuzz:
 	cmake -S . -B $(BUILD)-fuzz -DFUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_CXX_COMPILER=clang++
@@ -41,4 +47,4 @@ demo: all
 	./demo/run-demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(BUILD)32

@@ -11,6 +11,19 @@
 #include "tool/operations.h"
 #include "tool/spooler.h"
 
+bool PaperInfoLine(const std::string& id, const char* name, int32_t width, int32_t height,
+                   std::string* line) {
+  int32_t width_dots, height_dots;
+  if (!WidthDots(width, &width_dots) || !HeightDots(height, &height_dots)) return false;
+  *line = StringPrintf("%s/%s:\t%d\t%d\n", id.c_str(), name, width_dots, height_dots);
+  return true;
+}
+
+std::string ImagingAreaLine(const std::string& id, int32_t width, int32_t height) {
+  return StringPrintf("%s\t:\t%.2f\t%.2f\t%.2f\t%.2f\n", id.c_str(), kLeftMarginPoints,
+                      kBottomMarginPoints, RightEdgePoints(width), TopEdgePoints(height));
+}
+
 int AddFormat(FormatRequest request, const std::string& root) {
   timeval now{};
   gettimeofday(&now, nullptr);
@@ -19,13 +32,13 @@ int AddFormat(FormatRequest request, const std::string& root) {
 
 int AddFormatAt(FormatRequest request, const std::string& root, long seconds,
                 long microseconds) {
-  int32_t width_dots, height_dots;
-  if (!WidthDots(request.width, &width_dots) || !HeightDots(request.height, &height_dots)) {
+  const std::string id = MakeFormatId(static_cast<int>(strlen(request.name)), request.width,
+                                      request.height, seconds, microseconds);
+  std::string paper_entry;
+  if (!PaperInfoLine(id, request.name, request.width, request.height, &paper_entry)) {
     errno = EOVERFLOW;
     return kOpOpenFailed;
   }
-  const std::string id = MakeFormatId(static_cast<int>(strlen(request.name)), request.width,
-                                      request.height, seconds, microseconds);
 
   if (!BuildPath(&request, root, DataFile::kSpoolerTool)) return kOpOpenFailed;
   if (!RunSpoolerTool(AddCommand(request.path, request.queue, request.name, request.width,
@@ -46,15 +59,12 @@ int AddFormatAt(FormatRequest request, const std::string& root, long seconds,
     out->WriteLine(line.data, line.length);
   };
   if (!BuildPath(&request, root, DataFile::kPaperInfo)) return kOpOpenFailed;
-  const std::string paper_entry = StringPrintf("%s/%s:\t%d\t%d\n", id.c_str(), request.name,
-                                               width_dots, height_dots);
   if (RewriteInPlace(request.path, copy, paper_entry) != 0) return kOpOpenFailed;
 
   if (!BuildPath(&request, root, DataFile::kImagingArea)) return kOpOpenFailed;
-  const std::string area_entry =
-      StringPrintf("%s\t:\t%.2f\t%.2f\t%.2f\t%.2f\n", id.c_str(), kLeftMarginPoints,
-                   kBottomMarginPoints, RightEdgePoints(request.width),
-                   TopEdgePoints(request.height));
-  if (RewriteInPlace(request.path, copy, area_entry) != 0) return kOpOpenFailed;
+  if (RewriteInPlace(request.path, copy, ImagingAreaLine(id, request.width, request.height)) !=
+      0) {
+    return kOpOpenFailed;
+  }
   return kOpDone;
 }

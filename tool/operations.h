@@ -1,6 +1,7 @@
 #ifndef TOOL_OPERATIONS_H_
 #define TOOL_OPERATIONS_H_
 
+#include <cstdint>
 #include <string>
 
 #include "tool/format_request.h"
@@ -24,6 +25,12 @@ int AddFormat(FormatRequest request, const std::string& root);
 // As AddFormat, with the time of day given.
 int AddFormatAt(FormatRequest request, const std::string& root, long seconds,
                 long microseconds);
+
+// The entry lines an add writes into the paper info and imaging area files.
+// False if the size in dots does not fit 32 bits.
+bool PaperInfoLine(const std::string& id, const char* name, int32_t width, int32_t height,
+                   std::string* line);
+std::string ImagingAreaLine(const std::string& id, int32_t width, int32_t height);
 
 // The rc line that replaces a setting naming a deleted format.
 inline constexpr const char kRcResetLine[] = "MediaSize=29x90\n";
