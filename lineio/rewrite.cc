@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "lineio/line_blocks.h"
 #include "lineio/write_all.h"
 
 void RewriteSink::Write(const char* data, size_t size) {
@@ -73,6 +74,28 @@ int FinishTemp(FILE* out) {
   return error;
 }
 
+// Copies the run of whole lines |lines| through |edit|.
+void EditLines(std::string_view lines, const LineEdit& edit, RewriteSink* sink) {
+  size_t pos = 0;
+  LineSpan span;
+  while (!sink->failed() && FindLineContaining(lines, pos, edit.needle, &span)) {
+    sink->WriteLine(lines.data() + pos, span.start - pos);
+    const char* line = lines.data() + span.start;
+    size_t length = span.end - span.start;
+    switch (edit.action) {
+      case LineEdit::Action::kCopy: sink->WriteLine(line, length); break;
+      case LineEdit::Action::kDrop: break;
+      case LineEdit::Action::kReplace: sink->WriteLine(edit.text); break;
+      case LineEdit::Action::kInsertAfter:
+        sink->WriteLine(line, length);
+        sink->WriteLine(edit.text);
+        break;
+    }
+    pos = span.end;
+  }
+  sink->WriteLine(lines.data() + pos, lines.size() - pos);
+}
+
 int Fail(const std::string& temp_path, int error) {
   unlink(temp_path.c_str());
   errno = error;
@@ -83,10 +106,10 @@ int Fail(const std::string& temp_path, int error) {
 
 void SetTempByteLimitForTesting(TempByteLimitFn limit) { temp_byte_limit = limit; }
 
-int RewriteInPlace(const char* path, const LineTransform& transform,
-                   const std::string& append) {
+int RewriteInPlace(const char* path, const LineEdit& edit, const std::string& append) {
   FILE* in = fopen(path, "r");
   if (in == nullptr) return -1;
+  setvbuf(in, nullptr, _IONBF, 0);  // read in large blocks of our own
 
   std::string temp_path = std::string(path) + kTempSuffix;
   FILE* out = CreateTemp(temp_path);
@@ -98,10 +121,10 @@ int RewriteInPlace(const char* path, const LineTransform& transform,
   }
 
   RewriteSink sink(out, temp_byte_limit != nullptr ? temp_byte_limit(path) : SIZE_MAX);
-  LineBuffer line;
-  ssize_t n;
-  while ((n = ReadLine(&line, in)) > 0 && !sink.failed()) transform(line, &sink);
-  int error = n < 0 ? errno : sink.error();
+  LineBlockReader reader(in);
+  std::string_view lines;
+  while (!sink.failed() && reader.Next(&lines)) EditLines(lines, edit, &sink);
+  int error = sink.failed() ? sink.error() : reader.error();
   if (error == 0) {
     sink.WriteLine(append);
     error = sink.error();

@@ -4,10 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
 
-#include "lineio/line_reader.h"
 
 // Where a rewrite's transformation writes its lines. It keeps the first
 // failure, so a transformation writes its pieces without checking each one.
@@ -35,21 +33,30 @@ class RewriteSink {
   int error_ = 0;
 };
 
-// Decides what becomes of one line of the data file: writes it, something
-// else, or nothing to |out|.
-using LineTransform = std::function<void(const LineBuffer& line, RewriteSink* out)>;
+// What a rewrite does to the lines that contain |needle| (looked at up to
+// their first zero byte); every other line is copied as it is.
+struct LineEdit {
+  enum class Action {
+    kCopy,         // copy them too
+    kDrop,         // leave them out
+    kReplace,      // write |text| in their place
+    kInsertAfter,  // copy them, then write |text| after each
+  };
+  std::string needle;  // holds no newline; empty: no line is special
+  Action action = Action::kCopy;
+  std::string text;
+};
 
 // Suffix of the temporary copy written beside a data file.
 inline constexpr const char kTempSuffix[] = ".$$$";
 
-// Replaces the file at |path| by its lines passed through |transform|,
-// followed by |append|. The copy is written to "<path>.$$$", flushed to disk
+// Replaces the file at |path| by its lines changed by |edit|, followed by
+// |append|. The copy is written to "<path>.$$$", flushed to disk
 // and renamed over the data file, so the data file is at every moment either
 // the old content or the new, and ends with permission bits 0666.
 // Returns 0, or -1 with errno set; on -1 the data file is exactly as it was
 // and no temporary file is left behind.
-int RewriteInPlace(const char* path, const LineTransform& transform,
-                   const std::string& append);
+int RewriteInPlace(const char* path, const LineEdit& edit, const std::string& append);
 
 // Test seam for write faults. When set, it is asked at the start of each
 // rewrite how many bytes the temporary copy of |path| may take; writes beyond

@@ -12,7 +12,7 @@
 
 namespace {
 
-void Copy(const LineBuffer& line, RewriteSink* out) { out->WriteLine(line.data, line.length); }
+const LineEdit kCopy;
 
 class RewriteInPlaceTest : public ::testing::Test {
  protected:
@@ -22,9 +22,7 @@ class RewriteInPlaceTest : public ::testing::Test {
 
 TEST_F(RewriteInPlaceTest, TransformsAppendsAndLeavesOnlyTheDataFile) {
   WriteFile(path_, "keep 1\ndrop me\nkeep 2\n", 0600);
-  auto drop = [](const LineBuffer& line, RewriteSink* out) {
-    if (!LineContains(line, "drop")) out->WriteLine(line.data, line.length);
-  };
+  const LineEdit drop{"drop", LineEdit::Action::kDrop, ""};
   ASSERT_EQ(RewriteInPlace(path_.c_str(), drop, "added\n"), 0);
   EXPECT_EQ(ReadFile(path_), "keep 1\nkeep 2\nadded\n");
   EXPECT_EQ(PermissionBits(path_), 0666u);
@@ -34,7 +32,7 @@ TEST_F(RewriteInPlaceTest, TransformsAppendsAndLeavesOnlyTheDataFile) {
 TEST_F(RewriteInPlaceTest, PermissionsAre0666WhateverTheUmask) {
   WriteFile(path_, "", 0644);
   mode_t old = umask(077);
-  int result = RewriteInPlace(path_.c_str(), Copy, "x\n");
+  int result = RewriteInPlace(path_.c_str(), kCopy, "x\n");
   umask(old);
   ASSERT_EQ(result, 0);
   EXPECT_EQ(ReadFile(path_), "x\n");  // an empty file gets just the appended text
@@ -44,23 +42,43 @@ TEST_F(RewriteInPlaceTest, PermissionsAre0666WhateverTheUmask) {
 TEST_F(RewriteInPlaceTest, CopiesEveryByteOfLongLinesAndZeroBytes) {
   std::string content = std::string(5000, 'a') + "\n" + std::string("b\0c\n", 4) + "tail";
   WriteFile(path_, content);
-  ASSERT_EQ(RewriteInPlace(path_.c_str(), Copy, ""), 0);
+  ASSERT_EQ(RewriteInPlace(path_.c_str(), kCopy, ""), 0);
   EXPECT_EQ(ReadFile(path_), content);  // no newline is added when nothing follows
 }
 
 TEST_F(RewriteInPlaceTest, AddsANewlineBeforeWritingAfterAnUnterminatedLastLine) {
   WriteFile(path_, "first\n[CustomTape]");
-  auto insert = [](const LineBuffer& line, RewriteSink* out) {
-    out->WriteLine(line.data, line.length);
-    if (LineContains(line, "[CustomTape]")) out->WriteLine("entry\n", 6);
-  };
+  const LineEdit insert{"[CustomTape]", LineEdit::Action::kInsertAfter, "entry\n"};
   ASSERT_EQ(RewriteInPlace(path_.c_str(), insert, "appended\n"), 0);
   EXPECT_EQ(ReadFile(path_), "first\n[CustomTape]\nentry\nappended\n");
 }
 
+TEST_F(RewriteInPlaceTest, EditsLinesContainingTheNeedleBeforeAnyZeroByte) {
+  WriteFile(path_, std::string("a ID\nb\0 ID\nID c\nID", 18));
+  ASSERT_EQ(RewriteInPlace(path_.c_str(), {"ID", LineEdit::Action::kReplace, "R\n"}, ""), 0);
+  EXPECT_EQ(ReadFile(path_), std::string("R\nb\0 ID\nR\nR\n", 12));
+}
+
+// Lines of every length around the block size, and matches that straddle a
+// block boundary: the result is the same as editing line by line.
+TEST_F(RewriteInPlaceTest, LargeFilesAreEditedLikeSmallOnes) {
+  std::string content, expected;
+  for (size_t i = 0; content.size() < 3 * 1024 * 1024; ++i) {
+    std::string line = std::string(i * 7919 % 700, 'x');
+    if (i % 97 == 0) line.insert(line.size() / 2, "NEEDLE");
+    if (i == 500) line = std::string(600 * 1024, 'y') + "NEEDLE";  // longer than a block
+    line += '\n';
+    content += line;
+    if (line.find("NEEDLE") == std::string::npos) expected += line;
+  }
+  WriteFile(path_, content);
+  ASSERT_EQ(RewriteInPlace(path_.c_str(), {"NEEDLE", LineEdit::Action::kDrop, ""}, "end\n"), 0);
+  EXPECT_TRUE(ReadFile(path_) == expected + "end\n");
+}
+
 TEST_F(RewriteInPlaceTest, MissingDataFileFailsWithItsErrno) {
   errno = 0;
-  EXPECT_EQ(RewriteInPlace(path_.c_str(), Copy, "x\n"), -1);
+  EXPECT_EQ(RewriteInPlace(path_.c_str(), kCopy, "x\n"), -1);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_TRUE(ListDir(dir_.path()).empty());
 }
@@ -68,7 +86,7 @@ TEST_F(RewriteInPlaceTest, MissingDataFileFailsWithItsErrno) {
 TEST_F(RewriteInPlaceTest, RemovesAStaleTemporaryFile) {
   WriteFile(path_, "data\n");
   WriteFile(path_ + ".$$$", "left over by a killed run, longer than the data\n", 0400);
-  ASSERT_EQ(RewriteInPlace(path_.c_str(), Copy, ""), 0);
+  ASSERT_EQ(RewriteInPlace(path_.c_str(), kCopy, ""), 0);
   EXPECT_EQ(ReadFile(path_), "data\n");
   EXPECT_FALSE(Exists(path_ + ".$$$"));
 }
@@ -78,7 +96,7 @@ TEST_F(RewriteInPlaceTest, DoesNotFollowALinkPlantedAtTheTemporaryName) {
   WriteFile(victim, "precious\n");
   WriteFile(path_, "data\n");
   ASSERT_EQ(symlink(victim.c_str(), (path_ + ".$$$").c_str()), 0);
-  ASSERT_EQ(RewriteInPlace(path_.c_str(), Copy, "more\n"), 0);
+  ASSERT_EQ(RewriteInPlace(path_.c_str(), kCopy, "more\n"), 0);
   EXPECT_EQ(ReadFile(victim), "precious\n");
   EXPECT_EQ(ReadFile(path_), "data\nmore\n");
   struct stat st;
@@ -90,7 +108,7 @@ TEST_F(RewriteInPlaceTest, TemporaryNameThatCannotBeCreatedLeavesTheDataFile) {
   WriteFile(path_, "data\n", 0640);
   ASSERT_EQ(mkdir((path_ + ".$$$").c_str(), 0755), 0);  // cannot be removed by unlink
   errno = 0;
-  EXPECT_EQ(RewriteInPlace(path_.c_str(), Copy, "more\n"), -1);
+  EXPECT_EQ(RewriteInPlace(path_.c_str(), kCopy, "more\n"), -1);
   EXPECT_EQ(errno, EEXIST);
   EXPECT_EQ(ReadFile(path_), "data\n");
   EXPECT_EQ(PermissionBits(path_), 0640u);
@@ -113,7 +131,7 @@ TEST_F(RewriteInPlaceTest, AFailedWriteAtAnyPointLeavesTheDataFileAsItWas) {
       rl.rlim_cur = limit;
       setrlimit(RLIMIT_FSIZE, &rl);
       errno = 0;
-      int result = RewriteInPlace(path_.c_str(), Copy, append);
+      int result = RewriteInPlace(path_.c_str(), kCopy, append);
       _exit(result == -1 && errno == EFBIG ? 0 : 1);
     }
     int status = 0;

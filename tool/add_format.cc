@@ -47,17 +47,12 @@ int AddFormatAt(FormatRequest request, const std::string& root, long seconds,
   }
 
   // User formats go directly after the custom tape section header.
-  const std::string func_entry = StringPrintf("%s/%s\n", id.c_str(), request.name);
-  auto insert = [&func_entry](const LineBuffer& line, RewriteSink* out) {
-    out->WriteLine(line.data, line.length);
-    if (LineContains(line, "[CustomTape]")) out->WriteLine(func_entry);
-  };
+  const LineEdit insert{"[CustomTape]", LineEdit::Action::kInsertAfter,
+                        StringPrintf("%s/%s\n", id.c_str(), request.name)};
   if (!BuildPath(&request, root, DataFile::kFuncList)) return kOpOpenFailed;
   if (RewriteInPlace(request.path, insert, "") != 0) return kOpOpenFailed;
 
-  auto copy = [](const LineBuffer& line, RewriteSink* out) {
-    out->WriteLine(line.data, line.length);
-  };
+  const LineEdit copy;
   if (!BuildPath(&request, root, DataFile::kPaperInfo)) return kOpOpenFailed;
   if (RewriteInPlace(request.path, copy, paper_entry) != 0) return kOpOpenFailed;
 

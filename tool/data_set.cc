@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "lineio/line_reader.h"
+#include "lineio/line_blocks.h"
 #include "lineio/string_printf.h"
 
 namespace {
@@ -70,15 +70,22 @@ std::string MakeFormatId(int name_length, int32_t width, int32_t height, long se
 bool FindFormatId(const char* path, const char* name, std::string* id) {
   FILE* in = fopen(path, "r");
   if (in == nullptr) return false;
+  setvbuf(in, nullptr, _IONBF, 0);  // read in large blocks of our own
   bool found = FindFormatIdIn(in, name, id);
   fclose(in);
   return found;
 }
 
 bool FindFormatIdIn(FILE* in, const char* name, std::string* id) {
-  LineBuffer line;
-  while (ReadLine(&line, in) > 0) {
-    if (MatchEntry(line.data, name, id)) return true;
+  // Only a line that holds the name can match, so only those are looked at.
+  LineBlockReader reader(in);
+  std::string_view lines;
+  while (reader.Next(&lines)) {
+    LineSpan span;
+    for (size_t pos = 0; FindLineContaining(lines, pos, name, &span); pos = span.end) {
+      std::string line(lines.substr(span.start, span.end - span.start));
+      if (MatchEntry(line.c_str(), name, id)) return true;
+    }
   }
   return false;
 }

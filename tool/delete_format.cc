@@ -8,10 +8,8 @@
 
 namespace {
 
-LineTransform DropLinesWith(const std::string& id) {
-  return [&id](const LineBuffer& line, RewriteSink* out) {
-    if (!LineContains(line, id.c_str())) out->WriteLine(line.data, line.length);
-  };
+LineEdit DropLinesWith(const std::string& id) {
+  return {id, LineEdit::Action::kDrop, ""};
 }
 
 }  // namespace
@@ -33,13 +31,7 @@ int DeleteFormat(FormatRequest request, const std::string& root) {
   if (RewriteInPlace(request.path, DropLinesWith(id), "") != 0) return kOpOpenFailed;
 
   if (!BuildPath(&request, root, DataFile::kRc)) return kOpOpenFailed;
-  auto reset = [&id](const LineBuffer& line, RewriteSink* out) {
-    if (LineContains(line, id.c_str())) {
-      out->WriteLine(kRcResetLine, sizeof(kRcResetLine) - 1);
-    } else {
-      out->WriteLine(line.data, line.length);
-    }
-  };
+  const LineEdit reset{id, LineEdit::Action::kReplace, kRcResetLine};
   // A model without an rc file has no setting to reset; stopping here would
   // leave the imaging area line behind and block every later add of the name.
   if (RewriteInPlace(request.path, reset, "") != 0 && errno != ENOENT) return kOpOpenFailed;

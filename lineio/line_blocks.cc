@@ -1,0 +1,75 @@
+#include "lineio/line_blocks.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kBlockSize = 256 * 1024;
+
+}  // namespace
+
+LineBlockReader::LineBlockReader(FILE* in) : in_(in), buffer_(kBlockSize) {}
+
+bool LineBlockReader::Next(std::string_view* lines) {
+  while (true) {
+    // Hand out the whole lines read so far.
+    if (end_ > start_) {
+      const char* begin = buffer_.data() + start_;
+      const void* last = memrchr(begin, '\n', end_ - start_);
+      size_t stop = last != nullptr ? static_cast<size_t>(static_cast<const char*>(last) -
+                                                          buffer_.data()) + 1
+                                    : (eof_ ? end_ : start_);
+      if (stop > start_) {
+        *lines = std::string_view(begin, stop - start_);
+        start_ = stop;
+        return true;
+      }
+    }
+    if (eof_ || error_ != 0) return false;
+
+    // Keep the unfinished line, then read more after it.
+    if (start_ > 0) {
+      memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+      end_ -= start_;
+      start_ = 0;
+    }
+    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    size_t n = fread(buffer_.data() + end_, 1, buffer_.size() - end_, in_);
+    end_ += n;
+    if (n == 0) {
+      if (ferror(in_)) {
+        error_ = errno != 0 ? errno : EIO;
+        return false;
+      }
+      eof_ = true;
+    }
+  }
+}
+
+bool FindLineContaining(std::string_view lines, size_t from, std::string_view needle,
+                        LineSpan* span) {
+  if (needle.empty()) return false;
+  const char* base = lines.data();
+  size_t pos = from;
+  while (pos < lines.size()) {
+    const void* hit = memmem(base + pos, lines.size() - pos, needle.data(), needle.size());
+    if (hit == nullptr) return false;
+    size_t at = static_cast<size_t>(static_cast<const char*>(hit) - base);
+    const void* before = memrchr(base + pos, '\n', at - pos);
+    size_t start = before != nullptr
+                       ? static_cast<size_t>(static_cast<const char*>(before) - base) + 1
+                       : pos;
+    const void* after = memchr(base + at, '\n', lines.size() - at);
+    size_t end = after != nullptr ? static_cast<size_t>(static_cast<const char*>(after) - base) + 1
+                                  : lines.size();
+    // A zero byte ends the line for the test; any later match in this line
+    // lies beyond it as well.
+    if (memchr(base + start, '\0', at + needle.size() - start) == nullptr) {
+      *span = {start, end};
+      return true;
+    }
+    pos = end;
+  }
+  return false;
+}

@@ -1,0 +1,43 @@
+#ifndef LINEIO_LINE_BLOCKS_H_
+#define LINEIO_LINE_BLOCKS_H_
+
+#include <cstddef>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+// Reads a stream in large blocks and hands them out as runs of whole lines,
+// so that files of tens of megabytes are scanned without a call per line.
+// Only a line longer than the block makes the buffer grow.
+class LineBlockReader {
+ public:
+  explicit LineBlockReader(FILE* in);
+
+  // The next run of whole lines, each with its newline (the stream's last
+  // line may lack one). False at the end of the stream, or on a read error:
+  // then error() is the errno.
+  bool Next(std::string_view* lines);
+  int error() const { return error_; }
+
+ private:
+  FILE* in_;
+  std::vector<char> buffer_;
+  size_t start_ = 0;  // first byte not yet handed out
+  size_t end_ = 0;    // end of the bytes read
+  bool eof_ = false;
+  int error_ = 0;
+};
+
+// Where a line lies within a run of lines.
+struct LineSpan {
+  size_t start;
+  size_t end;  // just past its newline, or the end of the run
+};
+
+// Finds the first line of |lines| that contains |needle| (which holds no
+// newline), looking at each line up to its first zero byte, as a substring
+// test on the zero-terminated line would. |from| is the start of a line.
+bool FindLineContaining(std::string_view lines, size_t from, std::string_view needle,
+                        LineSpan* span);
+
+#endif  // LINEIO_LINE_BLOCKS_H_
