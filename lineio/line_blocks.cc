@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -9,16 +10,17 @@ constexpr size_t kBlockSize = 256 * 1024;
 
 }  // namespace
 
-LineBlockReader::LineBlockReader(FILE* in) : in_(in), buffer_(kBlockSize) {}
+LineBlockReader::LineBlockReader(FILE* in)
+    : in_(in), buffer_(new char[kBlockSize]), capacity_(kBlockSize) {}
 
 bool LineBlockReader::Next(std::string_view* lines) {
   while (true) {
     // Hand out the whole lines read so far.
     if (end_ > start_) {
-      const char* begin = buffer_.data() + start_;
+      const char* begin = buffer_.get() + start_;
       const void* last = memrchr(begin, '\n', end_ - start_);
       size_t stop = last != nullptr ? static_cast<size_t>(static_cast<const char*>(last) -
-                                                          buffer_.data()) + 1
+                                                          buffer_.get()) + 1
                                     : (eof_ ? end_ : start_);
       if (stop > start_) {
         *lines = std::string_view(begin, stop - start_);
@@ -30,12 +32,17 @@ bool LineBlockReader::Next(std::string_view* lines) {
 
     // Keep the unfinished line, then read more after it.
     if (start_ > 0) {
-      memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+      memmove(buffer_.get(), buffer_.get() + start_, end_ - start_);
       end_ -= start_;
       start_ = 0;
     }
-    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-    size_t n = fread(buffer_.data() + end_, 1, buffer_.size() - end_, in_);
+    if (end_ == capacity_) {  // one line fills the buffer
+      std::unique_ptr<char[]> larger(new char[capacity_ * 2]);
+      memcpy(larger.get(), buffer_.get(), end_);
+      buffer_ = std::move(larger);
+      capacity_ *= 2;
+    }
+    size_t n = fread(buffer_.get() + end_, 1, capacity_ - end_, in_);
     end_ += n;
     if (n == 0) {
       if (ferror(in_)) {

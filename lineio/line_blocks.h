@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string_view>
-#include <vector>
+#include <memory>
 
 // Reads a stream in large blocks and hands them out as runs of whole lines,
 // so that files of tens of megabytes are scanned without a call per line.
@@ -21,7 +21,8 @@ class LineBlockReader {
 
  private:
   FILE* in_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;  // not zero-filled: it is always read into first
+  size_t capacity_;
   size_t start_ = 0;  // first byte not yet handed out
   size_t end_ = 0;    // end of the bytes read
   bool eof_ = false;
