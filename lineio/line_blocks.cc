@@ -11,7 +11,9 @@ constexpr size_t kBlockSize = 256 * 1024;
 }  // namespace
 
 LineBlockReader::LineBlockReader(FILE* in)
-    : in_(in), buffer_(new char[kBlockSize]), capacity_(kBlockSize) {}
+    : in_(in), buffer_(new char[kBlockSize]), capacity_(kBlockSize) {
+  setvbuf(in_, nullptr, _IONBF, 0);
+}
 
 bool LineBlockReader::Next(std::string_view* lines) {
   while (true) {

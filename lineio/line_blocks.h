@@ -11,6 +11,8 @@
 // Only a line longer than the block makes the buffer grow.
 class LineBlockReader {
  public:
+  // Makes |in| unbuffered: the reader's own blocks are the only buffer, so
+  // each byte is copied once. Call before anything else reads from |in|.
   explicit LineBlockReader(FILE* in);
 
   // The next run of whole lines, each with its newline (the stream's last

@@ -5,9 +5,37 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "lineio/line_blocks.h"
 #include "lineio/write_all.h"
+
+namespace {
+
+// Where a rewrite writes its copy. It keeps the first failure, so the pieces
+// are written without checking each one.
+class RewriteSink {
+ public:
+  RewriteSink(FILE* out, size_t byte_limit) : out_(out), byte_limit_(byte_limit) {}
+
+  // Writes one or more whole lines. If the piece before ended without a
+  // newline (a data file whose last line had none), a newline goes first:
+  // an entry must never join another line.
+  void WriteLine(const char* data, size_t size);
+  void WriteLine(const std::string& text) { WriteLine(text.data(), text.size()); }
+
+  bool failed() const { return error_ != 0; }
+  int error() const { return error_; }
+
+ private:
+  void Write(const char* data, size_t size);
+
+  FILE* out_;
+  size_t byte_limit_;
+  size_t written_ = 0;
+  bool open_line_ = false;  // the last byte written was not a newline
+  int error_ = 0;
+};
 
 void RewriteSink::Write(const char* data, size_t size) {
   if (failed() || size == 0) return;
@@ -31,8 +59,6 @@ void RewriteSink::WriteLine(const char* data, size_t size) {
   if (open_line_) Write("\n", 1);
   Write(data, size);
 }
-
-namespace {
 
 TempByteLimitFn temp_byte_limit = nullptr;
 
@@ -109,7 +135,6 @@ void SetTempByteLimitForTesting(TempByteLimitFn limit) { temp_byte_limit = limit
 int RewriteInPlace(const char* path, const LineEdit& edit, const std::string& append) {
   FILE* in = fopen(path, "r");
   if (in == nullptr) return -1;
-  setvbuf(in, nullptr, _IONBF, 0);  // read in large blocks of our own
 
   std::string temp_path = std::string(path) + kTempSuffix;
   FILE* out = CreateTemp(temp_path);

@@ -2,36 +2,7 @@
 #define LINEIO_REWRITE_H_
 
 #include <cstddef>
-#include <cstdint>
-#include <cstdio>
 #include <string>
-
-
-// Where a rewrite's transformation writes its lines. It keeps the first
-// failure, so a transformation writes its pieces without checking each one.
-class RewriteSink {
- public:
-  explicit RewriteSink(FILE* out, size_t byte_limit = SIZE_MAX)
-      : out_(out), byte_limit_(byte_limit) {}
-
-  // Writes one or more whole lines. If the piece before ended without a
-  // newline (a data file whose last line had none), a newline goes first:
-  // an entry must never join another line.
-  void WriteLine(const char* data, size_t size);
-  void WriteLine(const std::string& text) { WriteLine(text.data(), text.size()); }
-
-  bool failed() const { return error_ != 0; }
-  int error() const { return error_; }
-
- private:
-  void Write(const char* data, size_t size);
-
-  FILE* out_;
-  size_t byte_limit_;
-  size_t written_ = 0;
-  bool open_line_ = false;  // the last byte written was not a newline
-  int error_ = 0;
-};
 
 // What a rewrite does to the lines that contain |needle| (looked at up to
 // their first zero byte); every other line is copied as it is.

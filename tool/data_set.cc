@@ -70,7 +70,6 @@ std::string MakeFormatId(int name_length, int32_t width, int32_t height, long se
 bool FindFormatId(const char* path, const char* name, std::string* id) {
   FILE* in = fopen(path, "r");
   if (in == nullptr) return false;
-  setvbuf(in, nullptr, _IONBF, 0);  // read in large blocks of our own
   bool found = FindFormatIdIn(in, name, id);
   fclose(in);
   return found;
