@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "lineio/line_reader.h"
+
 namespace {
 
 constexpr size_t kBlockSize = 256 * 1024;
@@ -39,10 +41,21 @@ bool LineBlockReader::Next(std::string_view* lines) {
       start_ = 0;
     }
     if (end_ == capacity_) {  // one line fills the buffer
-      std::unique_ptr<char[]> larger(new char[capacity_ * 2]);
+      if (capacity_ >= kLineMax) {
+        // Longer than any line may be, unless the stream ends right here.
+        char next;
+        if (fread(&next, 1, 1, in_) == 0 && !ferror(in_)) {
+          eof_ = true;
+          continue;
+        }
+        error_ = ferror(in_) ? (errno != 0 ? errno : EIO) : EFBIG;
+        return false;
+      }
+      size_t capacity = capacity_ * 2 < kLineMax ? capacity_ * 2 : kLineMax;
+      std::unique_ptr<char[]> larger(new char[capacity]);
       memcpy(larger.get(), buffer_.get(), end_);
       buffer_ = std::move(larger);
-      capacity_ *= 2;
+      capacity_ = capacity;
     }
     size_t n = fread(buffer_.get() + end_, 1, capacity_ - end_, in_);
     end_ += n;

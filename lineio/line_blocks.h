@@ -8,7 +8,7 @@
 
 // Reads a stream in large blocks and hands them out as runs of whole lines,
 // so that files of tens of megabytes are scanned without a call per line.
-// Only a line longer than the block makes the buffer grow.
+// Only a line longer than the block makes the buffer grow, up to kLineMax.
 class LineBlockReader {
  public:
   // Makes |in| unbuffered: the reader's own blocks are the only buffer, so
@@ -16,8 +16,8 @@ class LineBlockReader {
   explicit LineBlockReader(FILE* in);
 
   // The next run of whole lines, each with its newline (the stream's last
-  // line may lack one). False at the end of the stream, or on a read error:
-  // then error() is the errno.
+  // line may lack one). False at the end of the stream, or on a read error
+  // or a line longer than kLineMax (EFBIG): then error() is the errno.
   bool Next(std::string_view* lines);
   int error() const { return error_; }
 

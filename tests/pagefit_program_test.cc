@@ -70,4 +70,26 @@ TEST_F(PageFitProgramTest, WrongArgumentCountIsSilent) {
   }
 }
 
+// A page-size line too long to read ends the run of page-size lines, and
+// the selector's memory stays bounded whatever the file holds.
+TEST_F(PageFitProgramTest, AnEnormousLineEndsThePageSizeLines) {
+  // Built and freed before the runs: a forked child's peak memory counts the
+  // parent's pages too.
+  const auto write = [this](const std::string& before, const std::string& after) {
+    WriteFile(sizes_, before + "*PageSize[1 1]" + std::string(64 << 20, ' ') + "\n" + after);
+  };
+  write("*PageSize[82 144]\n", "*PageSize[9 9]\n");
+  RunResult fitted = Run("600", sizes_);
+  EXPECT_EQ(fitted.out,
+            "PSCOMMAND=psfit\nCMDARGV=-w82.000000 -h144.000000 "
+            "1:0@1.0(-0.060000in,0.118110in) in file.ps out.ps");
+  write("", "");
+  RunResult copied = Run("600", sizes_);
+  EXPECT_EQ(copied.out, "PSCOMMAND=cp\nCMDARGV=-f in file.ps out.ps");
+  WriteFile(sizes_, "*PageSize[82 144]\n");
+  const long usual = Run("600", sizes_).max_rss_kb;
+  EXPECT_LT(fitted.max_rss_kb, usual + 4096);
+  EXPECT_LT(copied.max_rss_kb, usual + 4096);
+}
+
 }  // namespace

@@ -194,6 +194,9 @@ RunResult RunProgram(const std::string& binary, const std::vector<std::string>& 
       limit.rlim_cur = static_cast<rlim_t>(options.file_size_limit);
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.ignore_sigchld) signal(SIGCHLD, SIG_IGN);
+    alarm(options.timeout_seconds);
+    for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
@@ -209,8 +212,10 @@ RunResult RunProgram(const std::string& binary, const std::vector<std::string>& 
   close(out_pipe[0]);
   close(err_pipe[0]);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.max_rss_kb = usage.ru_maxrss;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }

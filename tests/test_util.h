@@ -63,12 +63,16 @@ struct RunResult {
   int status = -1;        // exit status, or 128 + signal
   std::string out;        // standard output
   std::string err;        // standard error
+  long max_rss_kb = 0;    // peak resident memory
 };
 
 struct RunOptions {
   std::string cwd;             // empty: inherit
   long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
   bool as_nobody = false;      // drop root to an ordinary user first
+  bool ignore_sigchld = false; // start it with SIGCHLD ignored, as some parents do
+  unsigned timeout_seconds = 60;  // then SIGALRM ends it: a hang fails, not stalls
+  std::vector<std::string> env = {};  // NAME=value, added to the environment
 };
 
 // Runs |binary| with the argument vector |argv| (argv[0] given explicitly).
