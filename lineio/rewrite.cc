@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 
+#include "lineio/data_file.h"
 #include "lineio/line_blocks.h"
 #include "lineio/write_all.h"
 
@@ -65,27 +67,20 @@ TempByteLimitFn temp_byte_limit = nullptr;
 // Creates the temporary file afresh: a stale one from an interrupted run is
 // removed first, and the new one is created exclusively without following a
 // link, so nothing planted at that name can redirect the write.
-FILE* CreateTemp(const std::string& temp_path) {
+FILE* CreateTemp(int dir_fd, const std::string& temp_name) {
   // A stale copy left by an interrupted run; if something else stands there
   // and cannot be removed, the exclusive create reports it.
-  unlink(temp_path.c_str());
-  int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                0666);
+  unlinkat(dir_fd, temp_name.c_str(), 0);
+  int fd = openat(dir_fd, temp_name.c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   // The data files are shared by every user of the printer: 0666 whatever
   // the umask.
-  if (fchmod(fd, 0666) != 0) {
-    int saved = errno;
-    close(fd);
-    unlink(temp_path.c_str());
-    errno = saved;
-    return nullptr;
-  }
-  FILE* out = fdopen(fd, "w");
+  FILE* out = fchmod(fd, 0666) == 0 ? fdopen(fd, "w") : nullptr;
   if (out == nullptr) {
     int saved = errno;
     close(fd);
-    unlink(temp_path.c_str());
+    unlinkat(dir_fd, temp_name.c_str(), 0);
     errno = saved;
   }
   return out;
@@ -122,8 +117,8 @@ void EditLines(std::string_view lines, const LineEdit& edit, RewriteSink* sink) 
   sink->WriteLine(lines.data() + pos, lines.size() - pos);
 }
 
-int Fail(const std::string& temp_path, int error) {
-  unlink(temp_path.c_str());
+int Fail(int dir_fd, const std::string& temp_name, int error) {
+  unlinkat(dir_fd, temp_name.c_str(), 0);
   errno = error;
   return -1;
 }
@@ -132,12 +127,13 @@ int Fail(const std::string& temp_path, int error) {
 
 void SetTempByteLimitForTesting(TempByteLimitFn limit) { temp_byte_limit = limit; }
 
-int RewriteInPlace(const char* path, const LineEdit& edit, const std::string& append) {
-  FILE* in = fopen(path, "r");
+int RewriteInPlace(int dir_fd, const char* name, const LineEdit& edit,
+                   const std::string& append) {
+  FILE* in = OpenDataFile(dir_fd, name);
   if (in == nullptr) return -1;
 
-  std::string temp_path = std::string(path) + kTempSuffix;
-  FILE* out = CreateTemp(temp_path);
+  std::string temp_name = std::string(name) + kTempSuffix;
+  FILE* out = CreateTemp(dir_fd, temp_name);
   if (out == nullptr) {
     int saved = errno;
     fclose(in);
@@ -145,7 +141,7 @@ int RewriteInPlace(const char* path, const LineEdit& edit, const std::string& ap
     return -1;
   }
 
-  RewriteSink sink(out, temp_byte_limit != nullptr ? temp_byte_limit(path) : SIZE_MAX);
+  RewriteSink sink(out, temp_byte_limit != nullptr ? temp_byte_limit(name) : SIZE_MAX);
   LineBlockReader reader(in);
   std::string_view lines;
   while (!sink.failed() && reader.Next(&lines)) EditLines(lines, edit, &sink);
@@ -158,8 +154,13 @@ int RewriteInPlace(const char* path, const LineEdit& edit, const std::string& ap
   int finish_error = FinishTemp(out);
   if (error == 0) error = finish_error;
   fclose(in);  // read-only: nothing to lose
-  if (error != 0) return Fail(temp_path, error);
+  if (error != 0) return Fail(dir_fd, temp_name, error);
 
-  if (rename(temp_path.c_str(), path) != 0) return Fail(temp_path, errno);
+  if (renameat(dir_fd, temp_name.c_str(), dir_fd, name) != 0) {
+    return Fail(dir_fd, temp_name, errno);
+  }
+  // The rename is an entry of the directory: only once the directory is on
+  // disk is the new content there after a power loss.
+  if (fsync(dir_fd) != 0) return -1;
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "lineio/rewrite.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,14 +17,21 @@ const LineEdit kCopy;
 
 class RewriteInPlaceTest : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_GE(dir_fd_, 0); }
+  void TearDown() override { close(dir_fd_); }
+  int Rewrite(const LineEdit& edit, const std::string& append) {
+    return RewriteInPlace(dir_fd_, "data", edit, append);
+  }
+
   TempDir dir_;
   std::string path_ = dir_ / "data";
+  int dir_fd_ = open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 };
 
 TEST_F(RewriteInPlaceTest, TransformsAppendsAndLeavesOnlyTheDataFile) {
   WriteFile(path_, "keep 1\ndrop me\nkeep 2\n", 0600);
   const LineEdit drop{"drop", LineEdit::Action::kDrop, ""};
-  ASSERT_EQ(RewriteInPlace(path_.c_str(), drop, "added\n"), 0);
+  ASSERT_EQ(Rewrite(drop, "added\n"), 0);
   EXPECT_EQ(ReadFile(path_), "keep 1\nkeep 2\nadded\n");
   EXPECT_EQ(PermissionBits(path_), 0666u);
   EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{"data"});
@@ -32,7 +40,7 @@ TEST_F(RewriteInPlaceTest, TransformsAppendsAndLeavesOnlyTheDataFile) {
 TEST_F(RewriteInPlaceTest, PermissionsAre0666WhateverTheUmask) {
   WriteFile(path_, "", 0644);
   mode_t old = umask(077);
-  int result = RewriteInPlace(path_.c_str(), kCopy, "x\n");
+  int result = Rewrite(kCopy, "x\n");
   umask(old);
   ASSERT_EQ(result, 0);
   EXPECT_EQ(ReadFile(path_), "x\n");  // an empty file gets just the appended text
@@ -42,20 +50,20 @@ TEST_F(RewriteInPlaceTest, PermissionsAre0666WhateverTheUmask) {
 TEST_F(RewriteInPlaceTest, CopiesEveryByteOfLongLinesAndZeroBytes) {
   std::string content = std::string(5000, 'a') + "\n" + std::string("b\0c\n", 4) + "tail";
   WriteFile(path_, content);
-  ASSERT_EQ(RewriteInPlace(path_.c_str(), kCopy, ""), 0);
+  ASSERT_EQ(Rewrite(kCopy, ""), 0);
   EXPECT_EQ(ReadFile(path_), content);  // no newline is added when nothing follows
 }
 
 TEST_F(RewriteInPlaceTest, AddsANewlineBeforeWritingAfterAnUnterminatedLastLine) {
   WriteFile(path_, "first\n[CustomTape]");
   const LineEdit insert{"[CustomTape]", LineEdit::Action::kInsertAfter, "entry\n"};
-  ASSERT_EQ(RewriteInPlace(path_.c_str(), insert, "appended\n"), 0);
+  ASSERT_EQ(Rewrite(insert, "appended\n"), 0);
   EXPECT_EQ(ReadFile(path_), "first\n[CustomTape]\nentry\nappended\n");
 }
 
 TEST_F(RewriteInPlaceTest, EditsLinesContainingTheNeedleBeforeAnyZeroByte) {
   WriteFile(path_, std::string("a ID\nb\0 ID\nID c\nID", 18));
-  ASSERT_EQ(RewriteInPlace(path_.c_str(), {"ID", LineEdit::Action::kReplace, "R\n"}, ""), 0);
+  ASSERT_EQ(Rewrite({"ID", LineEdit::Action::kReplace, "R\n"}, ""), 0);
   EXPECT_EQ(ReadFile(path_), std::string("R\nb\0 ID\nR\nR\n", 12));
 }
 
@@ -72,13 +80,13 @@ TEST_F(RewriteInPlaceTest, LargeFilesAreEditedLikeSmallOnes) {
     if (line.find("NEEDLE") == std::string::npos) expected += line;
   }
   WriteFile(path_, content);
-  ASSERT_EQ(RewriteInPlace(path_.c_str(), {"NEEDLE", LineEdit::Action::kDrop, ""}, "end\n"), 0);
+  ASSERT_EQ(Rewrite({"NEEDLE", LineEdit::Action::kDrop, ""}, "end\n"), 0);
   EXPECT_TRUE(ReadFile(path_) == expected + "end\n");
 }
 
 TEST_F(RewriteInPlaceTest, MissingDataFileFailsWithItsErrno) {
   errno = 0;
-  EXPECT_EQ(RewriteInPlace(path_.c_str(), kCopy, "x\n"), -1);
+  EXPECT_EQ(Rewrite(kCopy, "x\n"), -1);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_TRUE(ListDir(dir_.path()).empty());
 }
@@ -86,7 +94,7 @@ TEST_F(RewriteInPlaceTest, MissingDataFileFailsWithItsErrno) {
 TEST_F(RewriteInPlaceTest, RemovesAStaleTemporaryFile) {
   WriteFile(path_, "data\n");
   WriteFile(path_ + ".$$$", "left over by a killed run, longer than the data\n", 0400);
-  ASSERT_EQ(RewriteInPlace(path_.c_str(), kCopy, ""), 0);
+  ASSERT_EQ(Rewrite(kCopy, ""), 0);
   EXPECT_EQ(ReadFile(path_), "data\n");
   EXPECT_FALSE(Exists(path_ + ".$$$"));
 }
@@ -96,7 +104,7 @@ TEST_F(RewriteInPlaceTest, DoesNotFollowALinkPlantedAtTheTemporaryName) {
   WriteFile(victim, "precious\n");
   WriteFile(path_, "data\n");
   ASSERT_EQ(symlink(victim.c_str(), (path_ + ".$$$").c_str()), 0);
-  ASSERT_EQ(RewriteInPlace(path_.c_str(), kCopy, "more\n"), 0);
+  ASSERT_EQ(Rewrite(kCopy, "more\n"), 0);
   EXPECT_EQ(ReadFile(victim), "precious\n");
   EXPECT_EQ(ReadFile(path_), "data\nmore\n");
   struct stat st;
@@ -108,7 +116,7 @@ TEST_F(RewriteInPlaceTest, TemporaryNameThatCannotBeCreatedLeavesTheDataFile) {
   WriteFile(path_, "data\n", 0640);
   ASSERT_EQ(mkdir((path_ + ".$$$").c_str(), 0755), 0);  // cannot be removed by unlink
   errno = 0;
-  EXPECT_EQ(RewriteInPlace(path_.c_str(), kCopy, "more\n"), -1);
+  EXPECT_EQ(Rewrite(kCopy, "more\n"), -1);
   EXPECT_EQ(errno, EEXIST);
   EXPECT_EQ(ReadFile(path_), "data\n");
   EXPECT_EQ(PermissionBits(path_), 0640u);
@@ -131,7 +139,7 @@ TEST_F(RewriteInPlaceTest, AFailedWriteAtAnyPointLeavesTheDataFileAsItWas) {
       rl.rlim_cur = limit;
       setrlimit(RLIMIT_FSIZE, &rl);
       errno = 0;
-      int result = RewriteInPlace(path_.c_str(), kCopy, append);
+      int result = Rewrite(kCopy, append);
       _exit(result == -1 && errno == EFBIG ? 0 : 1);
     }
     int status = 0;

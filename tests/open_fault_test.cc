@@ -1,13 +1,17 @@
 // Each data file in turn missing or unreadable, and the data directory
 // unwritable: the run gives the documented outcome, changes the files it is
 // meant to change before the failure, and nothing after it. Run as an
-// ordinary user (root would read and write regardless).
+// ordinary user (root would read and write regardless). Then each data file
+// in turn replaced by what a user who may write the data directory could
+// plant there for root's next run.
 #include <sys/stat.h>
 #include <unistd.h>
 #include <pwd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -123,5 +127,77 @@ TEST_P(OpenFaultTest, OutcomeAndFilesTouched) {
 
 INSTANTIATE_TEST_SUITE_P(EachFile, OpenFaultTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// A link to a file only root may read, a second hard link to it, a FIFO or
+// a directory at a data file's name: no run reads through it, so the secret
+// reaches no data file; a lookup finds nothing there, a rewrite fails with
+// the reason, and a FIFO does not hang the run.
+TEST(PlantedFileTest, IsNeverReadNorCopied) {
+  struct Plant {
+    const char* label;
+    int error;
+  };
+  const Plant kPlants[] = {{"symlink", ELOOP}, {"hardlink", EMLINK}, {"fifo", EPERM},
+                           {"directory", EISDIR}};
+  struct Step {
+    bool add;
+    int file;  // 0 func, 1 paper, 2 rc, 3 area
+    bool rewritten;  // false: only looked up, or not touched
+  };
+  const Step kSteps[] = {{false, 0, false}, {false, 1, false}, {false, 2, true},
+                         {false, 3, true},  {true, 0, true},   {true, 1, true},
+                         {true, 2, false},  {true, 3, true}};
+  const std::string secret = "SECRET KsL053E0643ABCD/Small [CustomTape]\n";
+  for (const Plant& plant : kPlants) {
+    for (const Step& step : kSteps) {
+      TempDir dir;
+      DataSet data(dir.path());
+      data.WriteSample();
+      const std::string hidden = dir / "shadow";  // on the same file system
+      WriteFile(hidden, secret, 0600);
+      const std::vector<std::string> paths = {data.func(), data.paper(), data.rc(), data.area()};
+      const std::string& target = paths[step.file];
+      unlink(target.c_str());
+      int planted = 0;
+      if (strcmp(plant.label, "symlink") == 0) planted = symlink(hidden.c_str(), target.c_str());
+      if (strcmp(plant.label, "hardlink") == 0) planted = link(hidden.c_str(), target.c_str());
+      if (strcmp(plant.label, "fifo") == 0) planted = mkfifo(target.c_str(), 0666);
+      if (strcmp(plant.label, "directory") == 0) planted = mkdir(target.c_str(), 0777);
+      ASSERT_EQ(planted, 0) << plant.label;
+
+      std::vector<std::string> args = {"kstapefmtlpr_lx230", "-P", "LX-230"};
+      if (step.add) {
+        args.insert(args.end(), {"-n", "New", "-w", "29", "-h", "70"});
+      } else {
+        args.insert(args.end(), {"-d", "Small"});
+      }
+      RunOptions options;
+      options.cwd = dir.path();
+      options.timeout_seconds = 10;
+      const auto start = std::chrono::steady_clock::now();
+      RunResult result = RunProgram(KS_TOOL_BINARY, args, options);
+      const auto took = std::chrono::steady_clock::now() - start;
+
+      SCOPED_TRACE(std::string(plant.label) + (step.add ? " add " : " delete ") + target);
+      EXPECT_LT(took, std::chrono::seconds(5));
+      if (step.rewritten) {
+        EXPECT_EQ(result.status, 255);
+        EXPECT_EQ(result.out, std::string(strerror(plant.error)) + "\n");
+      } else {
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, step.add ? "" : "Not found 'Small'\n");
+      }
+      for (const std::string& name : ListDir(data.inf())) {
+        const std::string path = data.inf() + name;
+        EXPECT_EQ(name.find(".$$$"), std::string::npos);
+        if (path == target) continue;
+        EXPECT_EQ(ReadFile(path).find("SECRET"), std::string::npos) << name;
+      }
+      EXPECT_EQ(ReadFile(hidden), secret);
+      EXPECT_EQ(PermissionBits(hidden), 0600u);
+      if (HasFailure()) return;
+    }
+  }
+}
 
 }  // namespace

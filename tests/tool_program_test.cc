@@ -2,12 +2,16 @@
 // invocation name given explicitly, against a data set in a temporary
 // directory (the test build of the tool takes its install root relative to
 // the working directory).
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include <string>
 #include <vector>
@@ -154,7 +158,7 @@ TEST_F(ToolProgramTest, HostileNamesReachTheSpoolerVerbatim) {
   // The tool runs in the test directory, so "ran" would appear there.
   const std::string marker = dir_ / "ran";
   const std::string queue = "q;touch ran|'x' $(touch ran)";
-  const std::string short_name = "a\"$(touch ran)`touch ran`\\;|&\t b";
+  const std::string short_name = "a\"$(touch ran)`touch ran`\\;|& b";
   RunResult add = Run({"-P", queue, "-n", short_name, "-w", "29", "-h", "70"});
   ASSERT_EQ(add.status, 0) << add.out << add.err;
   ASSERT_EQ(add.out, "");
@@ -226,6 +230,72 @@ TEST_F(ToolProgramTest, ConcurrentAddsAndDeletesAllLand) {
   EXPECT_EQ(count(area, "\t:\t4.32\t8.40\t77.76\t189.72\n"), static_cast<size_t>(kPairs));
   EXPECT_EQ(count(func, "Filler line"), 20000u);
   EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
+}
+
+// Anyone who can open the data directory can hold the model lock: a run
+// waits for it only so long, then fails before the spooler-side tool runs.
+TEST_F(ToolProgramTest, ALockHeldByAnotherProcessEndsTheRunAfterTheWait) {
+  data_.RecordSpoolerCalls();
+  const std::vector<std::string> before = data_.Snapshot();
+  int fd = open(data_.inf().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(fd, LOCK_SH), 0);  // a shared lock keeps every change out
+  const auto start = std::chrono::steady_clock::now();
+  RunResult del = Run({"-P", "LX-230", "-d", "Small"});
+  const auto took = std::chrono::steady_clock::now() - start;
+  close(fd);
+  EXPECT_EQ(del.status, 255);
+  EXPECT_EQ(del.out, "Resource temporarily unavailable\n");
+  EXPECT_GE(took, std::chrono::seconds(10));
+  EXPECT_LT(took, std::chrono::seconds(13));
+  EXPECT_TRUE(data_.SpoolerCalls().empty());
+  EXPECT_EQ(data_.Snapshot(), before);
+}
+
+// A data file of one line of 3 GiB (sparse): the run fails like on a read
+// error, leaves every file as it was, and takes no more memory than usual.
+// Over 2 GiB, so that a 32-bit build without large-file support would fail
+// already at the open. (The test never reads the big file: a forked child's
+// peak memory counts the parent's pages too.)
+TEST_F(ToolProgramTest, AnEnormousLineFailsTheRunInBoundedMemory) {
+  RunResult usual = Run({"-P", "LX-230", "-d", "Small"});
+  ASSERT_EQ(usual.status, 0);
+  const std::vector<std::string> paths = {data_.func(), data_.paper(), data_.rc(), data_.area()};
+  for (size_t big : {0, 3}) {
+    SCOPED_TRACE(paths[big]);
+    data_.WriteSample();
+    WriteFile(paths[big], "");
+    ASSERT_EQ(truncate(paths[big].c_str(), off_t{3} << 30), 0);  // zero bytes, no newline
+    struct stat before;
+    ASSERT_EQ(stat(paths[big].c_str(), &before), 0);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-P", "LX-230", "-n", "New", "-w", "29", "-h", "70"},
+             {"-P", "LX-230", "-d", "Small"}}) {
+      RunResult run = Run(args);
+      EXPECT_EQ(run.status, 255);
+      EXPECT_EQ(run.out, "File too large\n");
+      EXPECT_LT(run.max_rss_kb, usual.max_rss_kb + 4096);
+      EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
+      struct stat after;
+      ASSERT_EQ(stat(paths[big].c_str(), &after), 0);
+      EXPECT_EQ(after.st_ino, before.st_ino);
+      EXPECT_EQ(after.st_size, before.st_size);
+    }
+    if (big == 0) {  // the first file of both runs: nothing else changed either
+      EXPECT_EQ(ReadFile(data_.paper()), kSamplePaper);
+      EXPECT_EQ(ReadFile(data_.area()), kSampleArea);
+    }
+  }
+}
+
+// A parent that ignores SIGCHLD must not make the spooler-side tool's
+// success look like a failure.
+TEST_F(ToolProgramTest, RunsWhenTheParentIgnoresSigchld) {
+  RunOptions options;
+  options.ignore_sigchld = true;
+  RunResult add = Run({"-P", "LX-230", "-n", "New", "-w", "29", "-h", "70"}, options);
+  EXPECT_EQ(add.status, 0);
+  EXPECT_EQ(add.out, "");
+  EXPECT_NE(ReadFile(data_.paper()).find("/New:\t306\t754\n"), std::string::npos);
 }
 
 }  // namespace

@@ -20,10 +20,10 @@ namespace {
 int rewrite_count = 0;
 int fault_rewrite = -1;
 size_t fault_bytes = 0;
-std::vector<std::string> rewritten_paths;
+std::vector<std::string> rewritten_paths;  // names within the data directory
 
-size_t FaultLimit(const char* path) {
-  rewritten_paths.push_back(path);
+size_t FaultLimit(const char* name) {
+  rewritten_paths.push_back(name);
   return rewrite_count++ == fault_rewrite ? fault_bytes : SIZE_MAX;
 }
 
@@ -88,8 +88,10 @@ TEST_P(WriteFaultTest, EveryByteOfEveryRewrite) {
 
   int faults = 0;
   for (size_t j = 0; j < order.size(); ++j) {
-    size_t file = static_cast<size_t>(std::find(paths.begin(), paths.end(), order[j]) -
-                                      paths.begin());
+    size_t file = static_cast<size_t>(
+        std::find_if(paths.begin(), paths.end(),
+                     [&](const std::string& path) { return path == data.inf() + order[j]; }) -
+        paths.begin());
     ASSERT_LT(file, paths.size());
     for (size_t k = 0; k < new_size[file]; ++k) {
       data.WriteSample();
@@ -102,7 +104,8 @@ TEST_P(WriteFaultTest, EveryByteOfEveryRewrite) {
       EXPECT_EQ(outcome.out, "No space left on device\n");
       for (size_t f = 0; f < paths.size(); ++f) {
         bool before = std::find(order.begin(), order.begin() + static_cast<long>(j),
-                                paths[f]) != order.begin() + static_cast<long>(j);
+                                paths[f].substr(data.inf().size())) !=
+                      order.begin() + static_cast<long>(j);
         if (before) {
           EXPECT_EQ(WithoutIds(ReadFile(paths[f])), new_content[f]) << paths[f];
         } else {

@@ -24,13 +24,13 @@ std::string ImagingAreaLine(const std::string& id, int32_t width, int32_t height
                       kBottomMarginPoints, RightEdgePoints(width), TopEdgePoints(height));
 }
 
-int AddFormat(FormatRequest request, const std::string& root) {
+int AddFormat(FormatRequest request, const ModelDir& dir) {
   timeval now{};
-  gettimeofday(&now, nullptr);
-  return AddFormatAt(request, root, now.tv_sec, now.tv_usec);
+  if (gettimeofday(&now, nullptr) != 0) return kOpOpenFailed;
+  return AddFormatAt(request, dir, now.tv_sec, now.tv_usec);
 }
 
-int AddFormatAt(FormatRequest request, const std::string& root, long seconds,
+int AddFormatAt(FormatRequest request, const ModelDir& dir, int64_t seconds,
                 long microseconds) {
   const std::string id = MakeFormatId(static_cast<int>(strlen(request.name)), request.width,
                                       request.height, seconds, microseconds);
@@ -40,25 +40,19 @@ int AddFormatAt(FormatRequest request, const std::string& root, long seconds,
     return kOpOpenFailed;
   }
 
-  if (!BuildPath(&request, root, DataFile::kSpoolerTool)) return kOpOpenFailed;
-  if (!RunSpoolerTool(AddCommand(request.path, request.queue, request.name, request.width,
-                                 request.height, id))) {
-    return kOpSpoolerFailed;
-  }
+  if (!BuildPath(&request, dir.root(), DataFile::kSpoolerTool)) return kOpOpenFailed;
+  int result = RunSpoolerTool(AddCommand(request.path, request.queue, request.name,
+                                         request.width, request.height, id));
+  if (result != kOpDone) return result;
 
-  // User formats go directly after the custom tape section header.
-  const LineEdit insert{"[CustomTape]", LineEdit::Action::kInsertAfter,
+  const LineEdit insert{kCustomTapeHeader, LineEdit::Action::kInsertAfter,
                         StringPrintf("%s/%s\n", id.c_str(), request.name)};
-  if (!BuildPath(&request, root, DataFile::kFuncList)) return kOpOpenFailed;
-  if (RewriteInPlace(request.path, insert, "") != 0) return kOpOpenFailed;
+  if (RewriteDataFile(dir, DataFile::kFuncList, insert, "") != 0) return kOpOpenFailed;
 
   const LineEdit copy;
-  if (!BuildPath(&request, root, DataFile::kPaperInfo)) return kOpOpenFailed;
-  if (RewriteInPlace(request.path, copy, paper_entry) != 0) return kOpOpenFailed;
-
-  if (!BuildPath(&request, root, DataFile::kImagingArea)) return kOpOpenFailed;
-  if (RewriteInPlace(request.path, copy, ImagingAreaLine(id, request.width, request.height)) !=
-      0) {
+  if (RewriteDataFile(dir, DataFile::kPaperInfo, copy, paper_entry) != 0) return kOpOpenFailed;
+  if (RewriteDataFile(dir, DataFile::kImagingArea, copy,
+                      ImagingAreaLine(id, request.width, request.height)) != 0) {
     return kOpOpenFailed;
   }
   return kOpDone;

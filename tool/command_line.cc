@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "lineio/string_printf.h"
+#include "tool/data_set.h"
 #include "tool/label_size.h"
 
 namespace {
@@ -55,6 +56,17 @@ bool StoreName(char* field, const char* value) {
   return strchr(value, '\n') == nullptr && StoreText(field, value, kNameMax);
 }
 
+// A new name must also not corrupt the files it is written into: a control
+// byte (a tab splits the paper info fields), or the section header, which
+// would make the entry line a header line that every later add writes
+// after too.
+bool StoreNewName(char* field, const char* value) {
+  for (const char* p = value; *p != '\0'; ++p) {
+    if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) return false;
+  }
+  return strstr(value, kCustomTapeHeader) == nullptr && StoreName(field, value);
+}
+
 // A size is accepted when at least 1 and small enough for its dots to fit
 // 32 bits.
 bool StoreMillimetres(int32_t* field, const char* value, bool (*to_dots)(int32_t, int32_t*)) {
@@ -98,7 +110,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       if (strncmp(option, "-P", 2) == 0) {
         ok = queue_given = StoreText(request.queue, value, kQueueMax);
       } else if (strncmp(option, "-n", 2) == 0) {
-        ok = add_given = StoreName(request.name, value);
+        ok = add_given = StoreNewName(request.name, value);
       } else if (strncmp(option, "-d", 2) == 0) {
         ok = delete_given = StoreName(request.name, value);
       } else if (strncmp(option, "-w", 2) == 0) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -79,10 +80,21 @@ TEST(ParseCommandLineTest, LengthLimitsOfNameAndQueue) {
   EXPECT_EQ(CommandOf({"-P", "Q", "-n", name33.c_str(), "-w", "1", "-h", "1"}), Command::kUsage);
   EXPECT_EQ(CommandOf({"-P", queue1023.c_str(), "-d", "Foo"}), Command::kDelete);
   EXPECT_EQ(CommandOf({"-P", queue1024.c_str(), "-d", "Foo"}), Command::kUsage);
-  // Any byte but a newline goes into a name.
-  EXPECT_EQ(CommandOf({"-P", "Q", "-d", "a\tb\"$`\\;|&"}), Command::kDelete);
-  EXPECT_EQ(CommandOf({"-P", "Q", "-d", "two\nlines"}), Command::kUsage);
-  EXPECT_EQ(CommandOf({"-P", "Q", "-n", "x\n", "-w", "1", "-h", "1"}), Command::kUsage);
+  EXPECT_EQ(CommandOf({"-P", "Q", "-n", "a\"$`\\;|&\x80\xff", "-w", "1", "-h", "1"}),
+            Command::kAdd);
+}
+
+// What would corrupt the data files is refused in a new name; a delete still
+// takes it (but for a newline), so a format made under it before can go.
+TEST(ParseCommandLineTest, NamesThatWouldCorruptTheDataFiles) {
+  for (const char* name : {"[CustomTape]1", "x[CustomTape]", "a\tb", "\x01", "del\x7f", "\x1f",
+                           "two\nlines"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(CommandOf({"-P", "Q", "-n", name, "-w", "1", "-h", "1"}), Command::kUsage);
+    EXPECT_EQ(CommandOf({"-P", "Q", "-d", name}),
+              strchr(name, '\n') != nullptr ? Command::kUsage : Command::kDelete);
+  }
+  EXPECT_EQ(CommandOf({"-P", "Q", "-n", "[CustomTape", "-w", "1", "-h", "1"}), Command::kAdd);
 }
 
 TEST(ParseCommandLineTest, SizesAreReadLikeAtolAndMustBePositive) {

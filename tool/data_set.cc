@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lineio/data_file.h"
 #include "lineio/line_blocks.h"
 #include "lineio/string_printf.h"
 
@@ -37,20 +38,24 @@ bool MatchEntry(const char* line, const char* name, std::string* id) {
 
 }  // namespace
 
-std::string DataDirectory(const std::string& root, const char* model) {
-  return root + model + "/inf";
+std::string DataFileName(const std::string& model, DataFile file) {
+  const char* m = model.c_str();
+  switch (file) {
+    case DataFile::kFuncList: return StringPrintf("ks%sfunc", m);
+    case DataFile::kPaperInfo: return StringPrintf("paperinf%spt1", m);
+    case DataFile::kRc: return StringPrintf("ks%src", m);
+    case DataFile::kImagingArea: return "ImagingArea";
+    case DataFile::kSpoolerTool: break;
+  }
+  return "";
 }
 
 bool BuildPath(FormatRequest* request, const std::string& root, DataFile file) {
   const char* m = request->model;
-  std::string path;
-  switch (file) {
-    case DataFile::kSpoolerTool: path = StringPrintf("%s%s/lpd/kstapefmtcups", root.c_str(), m); break;
-    case DataFile::kFuncList: path = StringPrintf("%s%s/inf/ks%sfunc", root.c_str(), m, m); break;
-    case DataFile::kPaperInfo: path = StringPrintf("%s%s/inf/paperinf%spt1", root.c_str(), m, m); break;
-    case DataFile::kRc: path = StringPrintf("%s%s/inf/ks%src", root.c_str(), m, m); break;
-    case DataFile::kImagingArea: path = StringPrintf("%s%s/inf/ImagingArea", root.c_str(), m); break;
-  }
+  std::string path = file == DataFile::kSpoolerTool
+                         ? StringPrintf("%s%s/lpd/kstapefmtcups", root.c_str(), m)
+                         : StringPrintf("%s%s/inf/%s", root.c_str(), m,
+                                        DataFileName(m, file).c_str());
   if (path.size() >= sizeof(request->path)) {
     errno = ENAMETOOLONG;
     return false;
@@ -59,7 +64,7 @@ bool BuildPath(FormatRequest* request, const std::string& root, DataFile file) {
   return true;
 }
 
-std::string MakeFormatId(int name_length, int32_t width, int32_t height, long seconds,
+std::string MakeFormatId(int name_length, int32_t width, int32_t height, int64_t seconds,
                          long microseconds) {
   return StringPrintf("%s%02X%02X%03X%01X%04X", "KsL", static_cast<unsigned>(name_length),
                       static_cast<unsigned>(width), static_cast<unsigned>(height) & 0xFFFu,
@@ -67,15 +72,18 @@ std::string MakeFormatId(int name_length, int32_t width, int32_t height, long se
                       static_cast<unsigned>(microseconds) & 0xFFFFu);
 }
 
-bool FindFormatId(const char* path, const char* name, std::string* id) {
-  FILE* in = fopen(path, "r");
-  if (in == nullptr) return false;
-  bool found = FindFormatIdIn(in, name, id);
+Lookup FindFormatId(const ModelDir& dir, DataFile file, const char* name, std::string* id) {
+  if (dir.fd() < 0) return Lookup::kNotFound;
+  FILE* in = OpenDataFile(dir.fd(), DataFileName(dir.model(), file).c_str());
+  if (in == nullptr) return Lookup::kNotFound;
+  Lookup result = FindFormatIdIn(in, name, id);
+  int saved = errno;
   fclose(in);
-  return found;
+  errno = saved;
+  return result;
 }
 
-bool FindFormatIdIn(FILE* in, const char* name, std::string* id) {
+Lookup FindFormatIdIn(FILE* in, const char* name, std::string* id) {
   // Only a line that holds the name can match, so only those are looked at.
   LineBlockReader reader(in);
   std::string_view lines;
@@ -83,8 +91,19 @@ bool FindFormatIdIn(FILE* in, const char* name, std::string* id) {
     LineSpan span;
     for (size_t pos = 0; FindLineContaining(lines, pos, name, &span); pos = span.end) {
       std::string line(lines.substr(span.start, span.end - span.start));
-      if (MatchEntry(line.c_str(), name, id)) return true;
+      if (MatchEntry(line.c_str(), name, id)) return Lookup::kFound;
     }
   }
-  return false;
+  if (reader.error() == 0) return Lookup::kNotFound;
+  errno = reader.error();
+  return Lookup::kFailed;
+}
+
+int RewriteDataFile(const ModelDir& dir, DataFile file, const LineEdit& edit,
+                    const std::string& append) {
+  if (dir.fd() < 0) {
+    errno = dir.error();
+    return -1;
+  }
+  return RewriteInPlace(dir.fd(), DataFileName(dir.model(), file).c_str(), edit, append);
 }

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
+#include "lineio/line_reader.h"
 #include "lineio/string_printf.h"
 #include "tests/test_util.h"
 #include "tool/label_size.h"
@@ -37,12 +41,16 @@ TEST(MakeFormatIdTest, FieldsAndWidths) {
 
 class FindFormatIdTest : public ::testing::Test {
  protected:
+  Lookup LookUp(const std::string& content, const char* name, std::string* id) {
+    WriteFile(data_.func(), content);
+    ModelDir dir(data_.root, "lx230");
+    return FindFormatId(dir, DataFile::kFuncList, name, id);
+  }
   bool Find(const std::string& content, const char* name, std::string* id) {
-    WriteFile(path_, content);
-    return FindFormatId(path_.c_str(), name, id);
+    return LookUp(content, name, id) == Lookup::kFound;
   }
   TempDir dir_;
-  std::string path_ = dir_ / "list";
+  DataSet data_{dir_.path()};
 };
 
 TEST_F(FindFormatIdTest, MatchesTheWholeNameOnly) {
@@ -85,7 +93,19 @@ TEST_F(FindFormatIdTest, MalformedEntriesNeverMatchNorReadPastTheLine) {
   EXPECT_FALSE(Find("KsL031D0465AAAA", "Abc", &id));              // no separator
   EXPECT_FALSE(Find(std::string("KsL031D0465AAAA/A\0c\n", 20), "Abc", &id));  // zero byte
   EXPECT_FALSE(Find("KsL001D0465AAAA/\n", "A", &id));               // empty name
-  EXPECT_FALSE(FindFormatId((dir_ / "missing").c_str(), "Abc", &id));
+  unlink(data_.func().c_str());
+  EXPECT_EQ(FindFormatId(ModelDir(data_.root, "lx230"), DataFile::kFuncList, "Abc", &id),
+            Lookup::kNotFound);
+}
+
+// The entry may lie beyond a line too long to read: that is no "not found".
+TEST_F(FindFormatIdTest, ALineTooLongToReadIsAFailure) {
+  std::string id;
+  const std::string entry = "KsL031D0465AAAA/Abc\n";
+  EXPECT_TRUE(Find(std::string(kLineMax - 1, 'x') + "\n" + entry, "Abc", &id));
+  errno = 0;
+  EXPECT_EQ(LookUp(std::string(kLineMax, 'x') + "\n" + entry, "Abc", &id), Lookup::kFailed);
+  EXPECT_EQ(errno, EFBIG);
 }
 
 TEST(LabelSizeTest, WorkedExamples) {

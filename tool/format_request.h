@@ -24,7 +24,7 @@ struct FormatRequest {
 enum OperationResult {
   kOpDone = 0,
   kOpNotFound = 1,
-  kOpOpenFailed = -1,     // a data file or its copy failed; errno says why
+  kOpOpenFailed = -1,     // a data file, its copy or the shell failed; errno says why
   kOpSpoolerFailed = -2,  // the spooler-side tool reported failure
 };
 

@@ -5,10 +5,11 @@
 #include <string>
 
 #include "tool/format_request.h"
+#include "tool/model_dir.h"
 
-// The two operations on a model's driver data set under |root| (which ends
-// with '/'). Both first have the spooler-side tool do its part and touch no
-// data file if it fails. Results are OperationResult values; on
+// The two operations on a model's driver data set, the install root and
+// data directory of |dir|. Both first have the spooler-side tool do its part
+// and touch no data file if it fails. Results are OperationResult values; on
 // kOpOpenFailed errno says why, and data files handled before the failing
 // one keep their new content.
 
@@ -16,14 +17,14 @@
 // paper info and imaging area files, and an rc line naming it falls back to
 // the default medium. kOpNotFound if the name is not in the func list or the
 // paper info file.
-int DeleteFormat(FormatRequest request, const std::string& root);
+int DeleteFormat(FormatRequest request, const ModelDir& dir);
 
 // Enters a new format of request.name, width and height under a fresh
 // identifier made from the time of day.
-int AddFormat(FormatRequest request, const std::string& root);
+int AddFormat(FormatRequest request, const ModelDir& dir);
 
 // As AddFormat, with the time of day given.
-int AddFormatAt(FormatRequest request, const std::string& root, long seconds,
+int AddFormatAt(FormatRequest request, const ModelDir& dir, int64_t seconds,
                 long microseconds);
 
 // The entry lines an add writes into the paper info and imaging area files.

@@ -1,5 +1,7 @@
 #include "tool/run_tool.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,7 +11,7 @@
 #include "lineio/write_all.h"
 #include "tool/command_line.h"
 #include "tool/data_set.h"
-#include "tool/model_lock.h"
+#include "tool/model_dir.h"
 #include "tool/operations.h"
 
 namespace {
@@ -18,10 +20,10 @@ constexpr int kExitFailure = -1;
 
 // With the lock held no other run is writing, so a temporary copy beside a
 // data file can only be left over from a run that was killed.
-void RemoveStaleCopies(FormatRequest request, const std::string& root) {
+void RemoveStaleCopies(const ModelDir& dir) {
   for (DataFile file : {DataFile::kFuncList, DataFile::kPaperInfo, DataFile::kRc,
                         DataFile::kImagingArea}) {
-    if (BuildPath(&request, root, file)) unlink((std::string(request.path) + kTempSuffix).c_str());
+    unlinkat(dir.fd(), (DataFileName(dir.model(), file) + kTempSuffix).c_str(), 0);
   }
 }
 
@@ -32,8 +34,8 @@ int ReportError(FILE* out, int error) {
   return kExitFailure;
 }
 
-int Delete(const FormatRequest& request, const std::string& root, FILE* out) {
-  int result = DeleteFormat(request, root);
+int Delete(const FormatRequest& request, const ModelDir& dir, FILE* out) {
+  int result = DeleteFormat(request, dir);
   int error = errno;
   switch (result) {
     case kOpDone: return 0;
@@ -43,13 +45,13 @@ int Delete(const FormatRequest& request, const std::string& root, FILE* out) {
   }
 }
 
-int Add(const FormatRequest& request, const std::string& root, FILE* out) {
-  int result = DeleteFormat(request, root);
+int Add(const FormatRequest& request, const ModelDir& dir, FILE* out) {
+  int result = DeleteFormat(request, dir);
   int error = errno;
   if (result == kOpSpoolerFailed) return kExitFailure;
   if (result == kOpOpenFailed) return ReportError(out, error);
 
-  result = AddFormat(request, root);
+  result = AddFormat(request, dir);
   error = errno;
   if (result == kOpOpenFailed) return ReportError(out, error);
   if (result == kOpSpoolerFailed) return kExitFailure;
@@ -59,6 +61,10 @@ int Add(const FormatRequest& request, const std::string& root, FILE* out) {
 }  // namespace
 
 int RunTool(int argc, const char* const* argv, const std::string& root, FILE* out) {
+  // Inherited from a parent that ignores it, SIGCHLD set to SIG_IGN makes
+  // the shell's child vanish unwaited, and the spooler-side tool's status
+  // with it.
+  signal(SIGCHLD, SIG_DFL);
   ParsedCommandLine parsed = ParseCommandLine(argc, argv);
   switch (parsed.command) {
     case Command::kInvalidModel:
@@ -73,8 +79,11 @@ int RunTool(int argc, const char* const* argv, const std::string& root, FILE* ou
   }
   std::string base = root;
   if (!base.empty() && base.back() != '/') base += '/';
-  ModelLock lock(DataDirectory(base, parsed.request.model));
-  if (lock.held()) RemoveStaleCopies(parsed.request, base);
-  if (parsed.command == Command::kDelete) return Delete(parsed.request, base, out);
-  return Add(parsed.request, base, out);
+  ModelDir dir(base, parsed.request.model);
+  if (int error = dir.Lock(ModelDir::LockMode::kExclusive); error != 0) {
+    return ReportError(out, error);
+  }
+  if (dir.fd() >= 0) RemoveStaleCopies(dir);
+  if (parsed.command == Command::kDelete) return Delete(parsed.request, dir, out);
+  return Add(parsed.request, dir, out);
 }

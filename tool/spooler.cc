@@ -7,11 +7,20 @@
 #include "lineio/string_printf.h"
 
 std::string QuoteInDoubleQuotes(const std::string& text) {
+  static const char kSpecial[] = "\"$`\\";
   std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c == '"' || c == '$' || c == '`' || c == '\\') out += '\\';
-    out += c;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t run = text.find_first_of(kSpecial, pos);
+    if (run == std::string::npos) run = text.size();
+    out.append(text, pos, run - pos);
+    if (run == text.size()) break;
+    size_t end = text.find_first_not_of(kSpecial, run);
+    if (end == std::string::npos) end = text.size();
+    out += "\"'";
+    out.append(text, run, end - run);
+    out += "'\"";
+    pos = end;
   }
   return out;
 }
@@ -45,8 +54,10 @@ std::string AddCommand(const std::string& tool_path, const char* queue, const ch
                       format_id.c_str(), "-show", 1);
 }
 
-bool RunSpoolerTool(const std::string& command) {
+int RunSpoolerTool(const std::string& command) {
   // The spooler-side tool shares our standard output; keep the order.
   fflush(stdout);
-  return system(command.c_str()) == 0;
+  int status = system(command.c_str());
+  if (status == -1) return kOpOpenFailed;
+  return status == 0 ? kOpDone : kOpSpoolerFailed;
 }

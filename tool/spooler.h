@@ -4,12 +4,19 @@
 #include <cstdint>
 #include <string>
 
+#include "tool/format_request.h"
+
 // Command lines for the driver's spooler-side tool, run through the shell.
 // Names and queues of ordinary characters appear exactly as given; others
 // are guarded so that the tool receives them verbatim and nothing else runs.
 
-// Guards |text| for use inside double quotes: a backslash before each
-// '"', '$', '`' and '\'.
+// Guards |text| for use between double quotes. Each run of '"', '$', '`'
+// and '\' closes the double quotes, stands in single quotes and reopens
+// them: a backslash inside double quotes is not safe, since in a multibyte
+// locale (BIG5, GBK, GB18030, Shift_JIS) bash reads it as the second byte of
+// the character before it. The only quoting bytes left, '"' and '\'', are no
+// second byte in any of them. Text without those four characters is
+// unchanged.
 std::string QuoteInDoubleQuotes(const std::string& text);
 
 // Guards a word: unchanged if made only of letters, digits and
@@ -21,7 +28,9 @@ std::string DeleteCommand(const std::string& tool_path, const char* queue, const
 std::string AddCommand(const std::string& tool_path, const char* queue, const char* name,
                        int32_t width, int32_t height, const std::string& format_id);
 
-// Runs |command| through the shell. True if it exited with status 0.
-bool RunSpoolerTool(const std::string& command);
+// Runs |command| through the shell: kOpDone if it exited with status 0,
+// kOpSpoolerFailed for any other end, kOpOpenFailed with errno set if the
+// shell could not be started or waited for (that failure is ours).
+int RunSpoolerTool(const std::string& command);
 
 #endif  // TOOL_SPOOLER_H_

@@ -1,7 +1,13 @@
 #include "tool/spooler.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -24,57 +30,153 @@ TEST(SpoolerCommandTest, OrdinaryNamesGiveTheExactCommandLines) {
             kTool + "   -P lp_1.a,b:c+d@e%f=g/h-i -d \"it's\" -show 1");
 }
 
-TEST(SpoolerCommandTest, GuardsWhatTheShellWouldInterpret) {
-  EXPECT_EQ(QuoteInDoubleQuotes("a\"b$c`d\\e f;g"), "a\\\"b\\$c\\`d\\\\e f;g");
+TEST(SpoolerCommandTest, GuardsWhatTheShellWouldInterpretWithoutBackslashes) {
+  EXPECT_EQ(QuoteInDoubleQuotes("a\"b$c`d\\e f;g'"), "a\"'\"'\"b\"'$'\"c\"'`'\"d\"'\\'\"e f;g'");
+  EXPECT_EQ(QuoteInDoubleQuotes("$$\\\"x"), "\"'$$\\\"'\"x");  // a run in one stretch
   EXPECT_EQ(QuoteWord("LX 230"), "'LX 230'");
   EXPECT_EQ(QuoteWord("it's"), "'it'\\''s'");
   EXPECT_EQ(QuoteWord("$(reboot)"), "'$(reboot)'");
   EXPECT_EQ(DeleteCommand(kTool, "q;x", "$(id)"),
-            kTool + "   -P 'q;x' -d \"\\$(id)\" -show 1");
+            kTool + "   -P 'q;x' -d \"\"'$'\"(id)\" -show 1");
 }
 
-// What the spooler-side tool actually receives through the shell.
-TEST(SpoolerCommandTest, HostileNamesAndQueuesArriveVerbatimAndNothingElseRuns) {
+// The locales where bash reads a byte of '\\', '`', '$' or '@'.. as the
+// second byte of a character, and a character of each to see that the
+// generated locale took effect.
+struct Locale {
+  const char* name;
+  const char* source;
+  const char* charmap;
+  const char* one_character;
+};
+
+const Locale kLocales[] = {
+    {"C.UTF-8", "C", "UTF-8", "\xC3\xA4"},
+    {"zh_TW.BIG5", "zh_TW", "BIG5", "\xA4\x5C"},
+    {"zh_HK.BIG5-HKSCS", "zh_HK", "BIG5-HKSCS", "\xA4\x5C"},
+    {"zh_CN.GBK", "zh_CN", "GBK", "\x81\x5C"},
+    {"zh_CN.GB18030", "zh_CN", "GB18030", "\x81\x5C"},
+    {"ja_JP.SJIS", "ja_JP", "SHIFT_JIS", "\x81\x5C"},
+};
+
+// Starts compiling every locale into |dir|, all at once (GB18030 takes
+// seconds); the pids in the order of kLocales.
+std::vector<pid_t> StartLocales(const std::string& dir) {
+  std::vector<pid_t> pids;
+  for (const Locale& locale : kLocales) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      freopen("/dev/null", "w", stdout);
+      freopen("/dev/null", "w", stderr);
+      const std::string out = dir + "/" + locale.name;
+      execlp("localedef", "localedef", "-c", "-i", locale.source, "-f", locale.charmap,
+             out.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    pids.push_back(pid);
+  }
+  return pids;
+}
+
+// localedef warns (status 1) about charmaps that are not ASCII supersets.
+bool Finished(pid_t pid) {
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) <= 1;
+}
+
+std::string RandomText(std::mt19937* random, size_t max_length) {
+  std::uniform_int_distribution<size_t> length(1, max_length);
+  std::uniform_int_distribution<int> byte(1, 255);
+  std::string text(length(*random), ' ');
+  for (char& c : text) c = static_cast<char>(byte(*random));
+  return text;
+}
+
+// The command lines, run by bash in each locale and by dash: the
+// spooler-side tool receives exactly the name and queue, nothing else runs.
+// Hand-picked attacks leave a file if they ever run; random names and queues
+// of any byte would come out changed if any guard gave way.
+TEST(SpoolerCommandTest, GuardingHoldsInEveryLocaleAndShell) {
+  for (const char* tool : {"/bin/bash", "/bin/dash", "/usr/bin/localedef"}) {
+    if (access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
+  }
+  if (access("/usr/share/i18n/charmaps/GB18030.gz", R_OK) != 0) {
+    GTEST_SKIP() << "the locale sources (package locales) are not installed";
+  }
   TempDir dir;
-  DataSet data(dir.path());
-  data.RecordSpoolerCalls();
+  const std::vector<pid_t> localedefs = StartLocales(dir.path());
   const std::string marker = dir / "ran";
   const std::string touch = "touch " + marker;
-  const std::vector<std::string> hostile = {
-      "plain",
-      "with space",
-      "tab\there",
-      "\"double\"",
-      "'single'",
-      "$(" + touch + ")",
-      "`" + touch + "`",
-      "${HOME}$HOME",
-      "back\\slash\\",
-      "\\\"",
-      "a;" + touch,
-      "a|" + touch,
-      "a&&" + touch,
-      "a&" + touch + "&",
-      "*?[a]",
-      "-leading dash",
-      "~root",
-      "#comment",
-      "a > " + marker,
-      "!bang",
+  std::vector<std::string> attacks = {
+      "$(" + touch + ")", "`" + touch + "`", "a;" + touch, "a|" + touch, "a&&" + touch,
+      "a&" + touch + "&", "\";" + touch + ";#", "';" + touch + ";#", "\\\";" + touch + ";#",
+      "a > " + marker, "${HOME}$HOME", "back\\slash\\", "*?[a]", "-leading", "~root", "!bang",
   };
-  const std::string tool = data.lpd() + "kstapefmtcups";
-  std::vector<std::vector<std::string>> expected;
-  for (const std::string& text : hostile) {
-    std::string name = text.substr(0, 32);
-    ASSERT_TRUE(RunSpoolerTool(DeleteCommand(tool, text.c_str(), name.c_str()))) << text;
-    ASSERT_TRUE(RunSpoolerTool(AddCommand(tool, text.c_str(), name.c_str(), 29, 70,
-                                          "KsL101D04651234"))) << text;
-    expected.push_back({"-P", text, "-d", name, "-show", "1"});
-    expected.push_back({"-P", text, "-n", name, "-w", "29", "-h", "70", "-specid",
-                        "KsL101D04651234", "-show", "1"});
+  for (const Locale& locale : kLocales) {
+    // The lead byte swallows the guarding backslash of a "\"" or "\`".
+    attacks.push_back(std::string(locale.one_character, 1) + "\";" + touch + ";#");
+    attacks.push_back(std::string(locale.one_character, 1) + "`" + touch + "`");
   }
-  EXPECT_EQ(data.SpoolerCalls(), expected);
+
+  struct Shell {
+    std::string binary, locale;
+    pid_t localedef;
+    const char* one_character;
+  };
+  std::vector<Shell> shells = {{"/bin/bash", "C", 0, nullptr}, {"/bin/dash", "C", 0, nullptr}};
+  for (size_t i = 0; i < std::size(kLocales); ++i) {
+    shells.push_back({"/bin/bash", kLocales[i].name, localedefs[i], kLocales[i].one_character});
+  }
+
+  std::mt19937 random(20261208);
+  int runs = 0, refused = 0;
+  for (const Shell& shell : shells) {
+    SCOPED_TRACE(shell.binary + " " + shell.locale);
+    RunOptions options;
+    options.env = {"LOCPATH=" + dir.path(), "LC_ALL=" + shell.locale};
+    if (shell.localedef != 0) {
+      ASSERT_TRUE(Finished(shell.localedef)) << "localedef failed";
+      RunResult length = RunProgram(
+          shell.binary,
+          {"bash", "-c", std::string("x='") + shell.one_character + "'; printf %s ${#x}"},
+          options);
+      ASSERT_EQ(length.out, "1") << "the locale did not take effect";
+    }
+    std::vector<std::pair<std::string, std::string>> inputs;  // name, queue
+    for (const std::string& attack : attacks) {
+      inputs.push_back({attack.substr(0, 32), "LX-230"});
+      inputs.push_back({"Plain", attack});
+    }
+    for (int i = 0; i < 400; ++i) {
+      inputs.push_back({RandomText(&random, 32), RandomText(&random, 1023)});
+    }
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      const auto& [name, queue] = inputs[i];
+      const bool add = i % 2 == 1;
+      const std::string command =
+          add ? AddCommand(KS_ARG_RECORDER, queue.c_str(), name.c_str(), 29, 70, "KsL1")
+              : DeleteCommand(KS_ARG_RECORDER, queue.c_str(), name.c_str());
+      std::vector<std::string> args = {"-P", queue, add ? "-n" : "-d", name};
+      if (add) args.insert(args.end(), {"-w", "29", "-h", "70", "-specid", "KsL1"});
+      args.insert(args.end(), {"-show", "1"});
+      std::string expected;
+      for (const std::string& arg : args) expected += arg + '\0';
+      RunResult result = RunProgram(shell.binary, {shell.binary, "-c", command}, options);
+      ++runs;
+      // GB18030 has byte sequences that bash cannot read at all: a syntax
+      // error, the tool not run, and a failure the caller sees.
+      if (shell.locale == "zh_CN.GB18030" && result.status != 0 && result.out.empty()) {
+        ++refused;
+        continue;
+      }
+      ASSERT_EQ(result.status, 0) << result.err << "\ncommand: " << command;
+      ASSERT_EQ(result.out, expected) << "command: " << command;
+      ASSERT_EQ(result.err, "");
+    }
+  }
   EXPECT_FALSE(Exists(marker));
+  printf("shell guarding: %d command lines in %zu shells, %d refused by bash as unreadable\n",
+         runs, shells.size(), refused);
 }
 
 TEST(SpoolerCommandTest, ALongQueueIsPassedWhole) {
@@ -83,17 +185,27 @@ TEST(SpoolerCommandTest, ALongQueueIsPassedWhole) {
   data.RecordSpoolerCalls();
   std::string queue(1023, 'q');
   queue[500] = ' ';
-  ASSERT_TRUE(RunSpoolerTool(DeleteCommand(data.lpd() + "kstapefmtcups", queue.c_str(), "N")));
+  ASSERT_EQ(RunSpoolerTool(DeleteCommand(data.lpd() + "kstapefmtcups", queue.c_str(), "N")),
+            kOpDone);
   ASSERT_EQ(data.SpoolerCalls().size(), 1u);
   EXPECT_EQ(data.SpoolerCalls()[0][1], queue);
 }
 
-TEST(SpoolerCommandTest, NonZeroExitIsFailure) {
+TEST(SpoolerCommandTest, FailuresOfTheToolAndOfTheShellDiffer) {
   TempDir dir;
   DataSet data(dir.path());
   data.FailSpooler(3);
-  EXPECT_FALSE(RunSpoolerTool(DeleteCommand(data.lpd() + "kstapefmtcups", "Q", "N")));
-  EXPECT_FALSE(RunSpoolerTool(DeleteCommand(dir / "missing-tool", "Q", "N")));
+  EXPECT_EQ(RunSpoolerTool(DeleteCommand(data.lpd() + "kstapefmtcups", "Q", "N")),
+            kOpSpoolerFailed);
+  EXPECT_EQ(RunSpoolerTool(DeleteCommand(dir / "missing-tool", "Q", "N")), kOpSpoolerFailed);
+  // With SIGCHLD ignored the shell's status is lost: that is our failure.
+  signal(SIGCHLD, SIG_IGN);
+  errno = 0;
+  int result = RunSpoolerTool("true");
+  int error = errno;
+  signal(SIGCHLD, SIG_DFL);
+  EXPECT_EQ(result, kOpOpenFailed);
+  EXPECT_EQ(error, ECHILD);
 }
 
 }  // namespace

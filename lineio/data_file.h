@@ -1,0 +1,18 @@
+#ifndef LINEIO_DATA_FILE_H_
+#define LINEIO_DATA_FILE_H_
+
+#include <cstdio>
+
+// Opens the data file |name| of the directory |dir_fd| for reading.
+//
+// The directory may be writable by every user of the printer while the tool
+// runs as root, so what stands at the name is not trusted: only a regular
+// file with exactly one link is opened. A symbolic link fails with ELOOP
+// ("Too many levels of symbolic links"), a second hard link to a file with
+// EMLINK ("Too many links"), a directory with EISDIR ("Is a directory"), and
+// a FIFO, device or socket with EPERM ("Operation not permitted"; a socket
+// cannot be opened at all and fails with ENXIO). The open never waits, so a
+// FIFO cannot hang the run. Returns the stream, or null with errno set.
+FILE* OpenDataFile(int dir_fd, const char* name);
+
+#endif  // LINEIO_DATA_FILE_H_
