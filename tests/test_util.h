@@ -69,7 +69,10 @@ struct RunResult {
 struct RunOptions {
   std::string cwd;             // empty: inherit
   long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
-  bool as_nobody = false;      // drop root to an ordinary user first
+  // Subject root to permission bits: the child and what it runs lose the
+  // capabilities that override them (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH,
+  // CAP_FOWNER). Nothing to do for an ordinary user.
+  bool without_root_overrides = false;
   bool ignore_sigchld = false; // start it with SIGCHLD ignored, as some parents do
   unsigned timeout_seconds = 60;  // then SIGALRM ends it: a hang fails, not stalls
   std::vector<std::string> env = {};  // NAME=value, added to the environment
