@@ -1,5 +1,6 @@
 #include "tool/spooler.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,8 +67,9 @@ std::vector<pid_t> StartLocales(const std::string& dir) {
   for (const Locale& locale : kLocales) {
     pid_t pid = fork();
     if (pid == 0) {
-      freopen("/dev/null", "w", stdout);
-      freopen("/dev/null", "w", stderr);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
       const std::string out = dir + "/" + locale.name;
       execlp("localedef", "localedef", "-c", "-i", locale.source, "-f", locale.charmap,
              out.c_str(), static_cast<char*>(nullptr));
