@@ -93,3 +93,21 @@ printf '*Resolution 300dpi\n' >"$pagesize"
 echo "  kspagefit_lx230 1 2 3 4 5 600 psfit job.ps fitted.ps $pagesize"
 "$selector" 1 2 3 4 5 600 psfit job.ps fitted.ps "$pagesize" | sed 's/^/    /'
 echo
+
+# The print filter of examples/ with the selector and pstops, on a sample
+# label job; the job before and after, as a picture.
+banner 'The print filter fits a label job onto the label (examples/lx230-filter)'
+if command -v pstops >/dev/null && command -v gs >/dev/null; then
+  fitted=$build/demo/fitted.ps picture=$build/demo/label-fit.png
+  KSPAGEFIT=$selector "$here/../examples/lx230-filter" -Zlength=600 \
+    <"$here/label.ps" >"$fitted" 2>/dev/null
+  echo "  lx230-filter -Zlength=600 < demo/label.ps > $fitted"
+  grep -a -E '^%%DocumentMedia|translate$' "$fitted" | sed 's/^/    /'
+  gs -q -dSAFER -dBATCH -dNOPAUSE --permit-file-read="$here/" --permit-file-read="$build/demo/" \
+    -sDEVICE=png16m -r120 -dDEVICEWIDTHPOINTS=450 -dDEVICEHEIGHTPOINTS=345 -dFIXEDMEDIA \
+    -sBEFORE="$here/label.ps" -sAFTER="$fitted" -sOutputFile="$picture" "$here/show-fit.ps"
+  echo "  Before and after: $picture"
+else
+  echo "  (pstops and gs are not both installed: no picture)"
+fi
+
