@@ -1,5 +1,6 @@
 #include "tool/data_set.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,21 +19,16 @@ bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'
 
 int HexValue(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
 
-// Matches one line, looked at up to its first zero byte.
-bool MatchEntry(const char* line, const char* name, std::string* id) {
-  const char* p = strstr(line, "KsL");
-  if (p == nullptr) return false;
-  const char* digits = p + 3;
-  size_t run = 0;
-  while (IsUpperHex(digits[run])) ++run;
-  if (run < kMinIdDigits) return false;
-  size_t length = static_cast<size_t>(HexValue(digits[0]) * 16 + HexValue(digits[1]));
-  const char* separator = digits + run;
-  if (*separator == '\0') return false;
-  const char* entry_name = separator + 1;
-  // The name must lie within the line; strncmp stops at the line's end.
-  if (strlen(name) != length || strncmp(entry_name, name, length) != 0) return false;
-  id->assign(p, 3 + run);
+// A line is looked at up to its first zero byte and its newline.
+std::string_view Text(std::string_view line) {
+  return line.substr(0, std::min(line.find('\0'), line.find('\n')));
+}
+
+bool MatchEntry(std::string_view line, const char* name, std::string* id) {
+  std::string_view found = FormatIdIn(line);
+  std::string_view entry;
+  if (found.empty() || !EntryNameIn(line, found, &entry) || entry != name) return false;
+  id->assign(found);
   return true;
 }
 
@@ -72,6 +68,25 @@ std::string MakeFormatId(int name_length, int32_t width, int32_t height, int64_t
                       static_cast<unsigned>(microseconds) & 0xFFFFu);
 }
 
+std::string_view FormatIdIn(std::string_view line) {
+  line = Text(line);
+  size_t at = line.find("KsL");
+  if (at == std::string_view::npos) return {};
+  size_t end = at + 3;
+  while (end < line.size() && IsUpperHex(line[end])) ++end;
+  if (end - at - 3 < kMinIdDigits) return {};
+  return line.substr(at, end - at);
+}
+
+bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* name) {
+  line = Text(line);
+  size_t length = static_cast<size_t>(HexValue(id[3]) * 16 + HexValue(id[4]));
+  size_t start = static_cast<size_t>(id.data() - line.data()) + id.size() + 1;  // the separator
+  if (start > line.size() || line.size() - start < length) return false;
+  *name = line.substr(start, length);
+  return true;
+}
+
 Lookup FindFormatId(const ModelDir& dir, DataFile file, const char* name, std::string* id) {
   if (dir.fd() < 0) return Lookup::kNotFound;
   FILE* in = OpenDataFile(dir.fd(), DataFileName(dir.model(), file).c_str());
@@ -90,8 +105,9 @@ Lookup FindFormatIdIn(FILE* in, const char* name, std::string* id) {
   while (reader.Next(&lines)) {
     LineSpan span;
     for (size_t pos = 0; FindLineContaining(lines, pos, name, &span); pos = span.end) {
-      std::string line(lines.substr(span.start, span.end - span.start));
-      if (MatchEntry(line.c_str(), name, id)) return Lookup::kFound;
+      if (MatchEntry(lines.substr(span.start, span.end - span.start), name, id)) {
+        return Lookup::kFound;
+      }
     }
   }
   if (reader.error() == 0) return Lookup::kNotFound;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "lineio/rewrite.h"
 #include "tool/format_request.h"
@@ -28,6 +29,17 @@ std::string DataFileName(const std::string& model, DataFile file);
 // hex. 15 characters for widths below 256 mm, more for wider ones.
 std::string MakeFormatId(int name_length, int32_t width, int32_t height, int64_t seconds,
                          long microseconds);
+
+// How a line names a format, looked at up to its first zero byte and its
+// newline. The identifier: the line's first "KsL" and the run of upper-case
+// hex digits after it (at least 12); empty if the line has none.
+std::string_view FormatIdIn(std::string_view line);
+
+// The entry's name: as many bytes as the identifier's fourth and fifth
+// characters give in hex, after the one separator character that follows
+// the identifier |id| (found in |line| by FormatIdIn). False if the line
+// ends first.
+bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* name);
 
 enum class Lookup { kFound, kNotFound, kFailed };
 
