@@ -59,6 +59,9 @@ echo
 echo "--- permissions after the rewrite (every rewritten file is rw for all):"
 ls -l "$inf" | sed 's/^/    /'
 
+banner 'List the formats: kstapefmtlpr_lx230 -l'
+run_tool -l
+
 banner 'Delete: kstapefmtlpr_lx230 -P LX-230 -d "New Label Format"'
 run_tool -P LX-230 -d "New Label Format"
 echo "  The spooler-side tool was asked for:"

@@ -232,6 +232,27 @@ TEST_F(ToolProgramTest, ConcurrentAddsAndDeletesAllLand) {
   EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
 }
 
+// A listing reads under a shared lock: it runs beside another reader,
+// changes nothing and asks the spooler-side tool nothing.
+TEST_F(ToolProgramTest, ListingRunsBesideOtherReadersAndChangesNothing) {
+  data_.RecordSpoolerCalls();
+  const std::vector<std::string> before = data_.Snapshot();
+  int fd = open(data_.inf().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(fd, LOCK_SH), 0);
+  const auto start = std::chrono::steady_clock::now();
+  RunResult list = Run({"-l"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  close(fd);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "Small\t62x100\tKsL053E0643ABCD\tok\n");
+  EXPECT_EQ(data_.Snapshot(), before);
+  EXPECT_TRUE(data_.SpoolerCalls().empty());
+  unlink(data_.func().c_str());
+  RunResult missing = Run({"-l"});
+  EXPECT_EQ(missing.status, 255);
+  EXPECT_EQ(missing.out, "No such file or directory\n");
+}
+
 // Anyone who can open the data directory can hold the model lock: a run
 // waits for it only so long, then fails before the spooler-side tool runs.
 TEST_F(ToolProgramTest, ALockHeldByAnotherProcessEndsTheRunAfterTheWait) {

@@ -101,6 +101,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     return parsed;
   }
   strcpy(request.model, model);
+  if (argc == 2 && strcmp(argv[1], "-l") == 0) {
+    parsed.command = Command::kList;
+    return parsed;
+  }
 
   if (argc >= 3 && valid) {
     for (int i = 1; i + 1 < argc; i += 2) {

@@ -10,7 +10,7 @@
 // nullptr when none occurs.
 const char* DetectModel(const char* argv0);
 
-enum class Command { kInvalidModel, kUsage, kDelete, kAdd };
+enum class Command { kInvalidModel, kUsage, kDelete, kAdd, kList };
 
 struct ParsedCommandLine {
   Command command = Command::kUsage;
@@ -18,6 +18,7 @@ struct ParsedCommandLine {
 };
 
 // Reads the command line into a request and tells which command it forms.
+// "-l" as the only argument lists the model's formats.
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The usage text, the same for every model and invocation name.

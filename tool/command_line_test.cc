@@ -115,6 +115,15 @@ TEST(ParseCommandLineTest, SizesAreReadLikeAtolAndMustBePositive) {
   EXPECT_EQ(width("99999999999999999999"), -1);       // saturates, then too large
 }
 
+TEST(ParseCommandLineTest, ListIsTheOnlyArgumentMinusL) {
+  EXPECT_EQ(CommandOf({"-l"}), Command::kList);
+  EXPECT_EQ(CommandOf({"-lx"}), Command::kUsage);
+  EXPECT_EQ(CommandOf({"-l", "-P"}), Command::kUsage);
+  EXPECT_EQ(CommandOf({"-P", "Q", "-l"}), Command::kUsage);
+  const char* argv[] = {"kstapefmtlpr", "-l"};
+  EXPECT_EQ(ParseCommandLine(2, argv).command, Command::kInvalidModel);
+}
+
 TEST(ParseCommandLineTest, DeleteValidatesButIgnoresSizes) {
   EXPECT_EQ(CommandOf({"-P", "LX-230", "-d", "Foo", "-w", "10"}), Command::kDelete);
   EXPECT_EQ(CommandOf({"-P", "LX-230", "-d", "Foo", "-w", "0"}), Command::kUsage);

@@ -11,6 +11,7 @@
 #include "lineio/write_all.h"
 #include "tool/command_line.h"
 #include "tool/data_set.h"
+#include "tool/list_formats.h"
 #include "tool/model_dir.h"
 #include "tool/operations.h"
 
@@ -58,6 +59,10 @@ int Add(const FormatRequest& request, const ModelDir& dir, FILE* out) {
   return 0;
 }
 
+int List(const ModelDir& dir, FILE* out) {
+  return ListFormats(dir, out) == 0 ? 0 : ReportError(out, errno);
+}
+
 }  // namespace
 
 int RunTool(int argc, const char* const* argv, const std::string& root, FILE* out) {
@@ -75,14 +80,19 @@ int RunTool(int argc, const char* const* argv, const std::string& root, FILE* ou
       return 0;
     case Command::kDelete:
     case Command::kAdd:
+    case Command::kList:
       break;
   }
   std::string base = root;
   if (!base.empty() && base.back() != '/') base += '/';
   ModelDir dir(base, parsed.request.model);
-  if (int error = dir.Lock(ModelDir::LockMode::kExclusive); error != 0) {
+  // Listings may run side by side; a change waits until none is reading.
+  const bool list = parsed.command == Command::kList;
+  if (int error = dir.Lock(list ? ModelDir::LockMode::kShared : ModelDir::LockMode::kExclusive);
+      error != 0) {
     return ReportError(out, error);
   }
+  if (list) return List(dir, out);
   if (dir.fd() >= 0) RemoveStaleCopies(dir);
   if (parsed.command == Command::kDelete) return Delete(parsed.request, dir, out);
   return Add(parsed.request, dir, out);

@@ -5,8 +5,8 @@
 #include <string>
 
 // One run of the label-format tool: picks the model from argv[0], parses the
-// options, deletes and/or adds under |root| (ending with '/'), and writes its
-// one message or the usage text to |out|. Returns the exit status: 0, or -1
+// options, deletes and/or adds (or lists) under |root| (ending with '/'), and
+// writes its one message, the listing or the usage text to |out|. Returns the exit status: 0, or -1
 // (255) when an operation failed.
 int RunTool(int argc, const char* const* argv, const std::string& root, FILE* out);
 
