@@ -5,9 +5,10 @@
 #   the durable floor: the same with the copy flushed to disk before the
 #              rename (cat, sync FILE, mv), as the tool does, and
 #   a peer:    GNU sed -i making the same edits.
-# Each round restores the data set (by hard links: every contender replaces
-# files by renaming, never writes into them) and times the three contenders
-# on the same state; the figures are medians over the rounds.
+# Each round restores the data set (a fresh copy of each file, flushed: the
+# tool refuses a data file with a second link) and times the three
+# contenders on the same state; the figures are medians over the rounds.
+# Then the listing (-l) of the whole data set, and the peak memory of each.
 # Usage: run-bench.sh BUILD_DIR [FORMATS] [ROUNDS]
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
@@ -48,10 +49,11 @@ generate() {  # generate DIR COUNT
 restore() {  # restore DIR
   local inf=$1/$model/inf
   rm -f "$inf"/*
-  ln "$1/pristine/func" "$inf/ks${model}func"
-  ln "$1/pristine/paper" "$inf/paperinf${model}pt1"
-  ln "$1/pristine/rc" "$inf/ks${model}rc"
-  ln "$1/pristine/area" "$inf/ImagingArea"
+  cp "$1/pristine/func" "$inf/ks${model}func"
+  cp "$1/pristine/paper" "$inf/paperinf${model}pt1"
+  cp "$1/pristine/rc" "$inf/ks${model}rc"
+  cp "$1/pristine/area" "$inf/ImagingArea"
+  sync
 }
 
 now() { date +%s%N; }
@@ -109,6 +111,11 @@ for ((r = 0; r < rounds; r++)); do
     sed -i '$a KsL091D0460000/Bench New:\t306\t754' "$paper" &&
     sed -i '$a KsL091D0460000\t:\t4.32\t8.40\t77.76\t189.72' "$area"
   samples[add_sed]+="$(($(now) - t)) "
+
+  # The listing of every format.
+  restore "$work"; t=$(now)
+  (cd "$work" && ./kstapefmtlpr_lx230 -l >/dev/null)
+  samples[list_tool]+="$(($(now) - t)) "
 done
 
 peak() {  # peak resident memory of the tool in kB for one delete and one add
@@ -116,6 +123,7 @@ peak() {  # peak resident memory of the tool in kB for one delete and one add
   (cd "$1" && /usr/bin/time -f %M ./kstapefmtlpr_lx230 -P LX-230 -d "$(cat pristine/last-name)" 2>&1 >/dev/null | tail -1)
   restore "$1"
   (cd "$1" && /usr/bin/time -f %M ./kstapefmtlpr_lx230 -P LX-230 -n "Bench New" -w 29 -h 70 2>&1 >/dev/null | tail -1)
+  (cd "$1" && /usr/bin/time -f %M ./kstapefmtlpr_lx230 -l 2>&1 >/dev/null | tail -1)
 }
 
 med() { echo ${samples[$1]} | tr ' ' '\n' | median; }
@@ -132,9 +140,10 @@ done
 small=$build/bench-small
 rm -rf "$small"
 generate "$small" $((formats / 100))
-read -r big_delete big_add <<<"$(peak "$work" | paste -sd' ')"
-read -r small_delete small_add <<<"$(peak "$small" | paste -sd' ')"
+echo "listing of all $formats formats: $(ms "$(med list_tool)") ms"
+read -r big_delete big_add big_list <<<"$(peak "$work" | paste -sd' ')"
+read -r small_delete small_add small_list <<<"$(peak "$small" | paste -sd' ')"
 echo
-echo "peak memory of the tool (kB): delete $big_delete, add $big_add with $formats formats;" \
-  "delete $small_delete, add $small_add with $((formats / 100))"
+echo "peak memory of the tool (kB): delete $big_delete, add $big_add, list $big_list with" \
+  "$formats formats; delete $small_delete, add $small_add, list $small_list with $((formats / 100))"
 rm -rf "$small"
