@@ -57,6 +57,17 @@ const Case kCases[] = {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
 
+// The tool's command line: add "New", or delete the sample's "Small".
+std::vector<std::string> AddNewOrDeleteSmall(bool add) {
+  std::vector<std::string> args = {"kstapefmtlpr_lx230", "-P", "LX-230"};
+  if (add) {
+    args.insert(args.end(), {"-n", "New", "-w", "29", "-h", "70"});
+  } else {
+    args.insert(args.end(), {"-d", "Small"});
+  }
+  return args;
+}
+
 class OpenFaultTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(OpenFaultTest, OutcomeAndFilesTouched) {
@@ -72,12 +83,7 @@ TEST_P(OpenFaultTest, OutcomeAndFilesTouched) {
     case Fault::kDirectoryUnwritable: chmod(data.inf().c_str(), 0555); break;
   }
 
-  std::vector<std::string> args = {"kstapefmtlpr_lx230", "-P", "LX-230"};
-  if (c.add) {
-    args.insert(args.end(), {"-n", "New", "-w", "29", "-h", "70"});
-  } else {
-    args.insert(args.end(), {"-d", "Small"});
-  }
+  const std::vector<std::string> args = AddNewOrDeleteSmall(c.add);
   RunOptions options;
   options.cwd = dir.path();
   options.without_root_overrides = true;
@@ -154,12 +160,7 @@ TEST(PlantedFileTest, IsNeverReadNorCopied) {
       if (strcmp(plant.label, "directory") == 0) planted = mkdir(target.c_str(), 0777);
       ASSERT_EQ(planted, 0) << plant.label;
 
-      std::vector<std::string> args = {"kstapefmtlpr_lx230", "-P", "LX-230"};
-      if (step.add) {
-        args.insert(args.end(), {"-n", "New", "-w", "29", "-h", "70"});
-      } else {
-        args.insert(args.end(), {"-d", "Small"});
-      }
+      const std::vector<std::string> args = AddNewOrDeleteSmall(step.add);
       RunOptions options;
       options.cwd = dir.path();
       options.timeout_seconds = 10;

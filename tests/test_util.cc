@@ -69,6 +69,16 @@ std::string ReadFd(int fd) {
 
 }  // namespace
 
+FormatRequest TestRequest(const char* name, int32_t width, int32_t height) {
+  FormatRequest request{};
+  strcpy(request.model, "lx230");
+  strcpy(request.queue, "LX-230");
+  strcpy(request.name, name);
+  request.width = width;
+  request.height = height;
+  return request;
+}
+
 TempDir::TempDir() {
   const char* base = getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +

@@ -3,8 +3,12 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
 #include <string>
 #include <vector>
+
+#include "tool/format_request.h"
 
 // A fresh directory under $TMPDIR (or /tmp), removed with all it holds.
 class TempDir {
@@ -52,6 +56,9 @@ struct DataSet {
   // Content of the four data files, in a fixed order.
   std::vector<std::string> Snapshot() const;
 };
+
+// A request for model lx230 and queue LX-230, as the command line makes it.
+FormatRequest TestRequest(const char* name, int32_t width = 0, int32_t height = 0);
 
 // Sample content of the data files.
 extern const char kSampleFunc[];

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "tests/test_util.h"
@@ -20,13 +19,7 @@ class ListFormatsTest : public ::testing::Test {
   void SetUp() override { data_.WriteSample(); }
 
   void Add(const char* name, int32_t width, int32_t height, long micros) {
-    FormatRequest request{};
-    strcpy(request.model, "lx230");
-    strcpy(request.queue, "Q");
-    strcpy(request.name, name);
-    request.width = width;
-    request.height = height;
-    ASSERT_EQ(AddFormatAt(request, dir_, 0, micros), kOpDone);
+    ASSERT_EQ(AddFormatAt(TestRequest(name, width, height), dir_, 0, micros), kOpDone);
   }
 
   // Removes the lines of |path| that hold |text|.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "tests/test_util.h"
 
@@ -16,19 +15,9 @@ class OperationsTest : public ::testing::Test {
     data_.RecordSpoolerCalls();
   }
 
-  FormatRequest Request(const char* name, int32_t width = 0, int32_t height = 0) {
-    FormatRequest request{};
-    strcpy(request.model, "lx230");
-    strcpy(request.queue, "LX-230");
-    strcpy(request.name, name);
-    request.width = width;
-    request.height = height;
-    return request;
-  }
-
   int Add(const char* name, int32_t width, int32_t height, long seconds = 0x5,
           long micros = 0x1234) {
-    return AddFormatAt(Request(name, width, height), model_dir_, seconds, micros);
+    return AddFormatAt(TestRequest(name, width, height), model_dir_, seconds, micros);
   }
 
   TempDir dir_;
@@ -80,7 +69,7 @@ TEST_F(OperationsTest, FuncListEntryGoesAfterEachCustomTapeLine) {
 
 TEST_F(OperationsTest, DeleteRemovesTheFormatEverywhereAndResetsTheRc) {
   WriteFile(data_.rc(), "Copies=1\nMediaSize=KsL053E0643ABCD\nOther KsL053E0643ABCD too\nEnd\n");
-  ASSERT_EQ(DeleteFormat(Request("Small"), model_dir_), kOpDone);
+  ASSERT_EQ(DeleteFormat(TestRequest("Small"), model_dir_), kOpDone);
   EXPECT_EQ(ReadFile(data_.func()),
             "# media of the LX-230\n[Tape]\nDK29x90\nDK62x100\n[CustomTape]\n[End]\n");
   EXPECT_EQ(ReadFile(data_.paper()), "DK29x90:\t306\t990\nDK62x100:\t695\t1108\n");
@@ -97,7 +86,7 @@ TEST_F(OperationsTest, DeleteRemovesTheFormatEverywhereAndResetsTheRc) {
 TEST_F(OperationsTest, AddThenDeleteRestoresTheDataSet) {
   std::vector<std::string> before = data_.Snapshot();
   ASSERT_EQ(Add("Round trip", 40, 60), kOpDone);
-  ASSERT_EQ(DeleteFormat(Request("Round trip"), model_dir_), kOpDone);
+  ASSERT_EQ(DeleteFormat(TestRequest("Round trip"), model_dir_), kOpDone);
   EXPECT_EQ(data_.Snapshot(), before);
 }
 
@@ -105,7 +94,7 @@ TEST_F(OperationsTest, DeleteUsesTheIdentifierOfThePaperInfoFile) {
   WriteFile(data_.func(), "[CustomTape]\nKsL03AAAAAAAAAAA/Abc\nkeep\n");
   WriteFile(data_.paper(), "KsL03BBBBBBBBBBB/Abc:\t1\t2\nKsL03AAAAAAAAAAA/kept\n");
   WriteFile(data_.area(), "KsL03AAAAAAAAAAA\t:\tstays\nKsL03BBBBBBBBBBB\t:\tgoes\n");
-  ASSERT_EQ(DeleteFormat(Request("Abc"), model_dir_), kOpDone);
+  ASSERT_EQ(DeleteFormat(TestRequest("Abc"), model_dir_), kOpDone);
   EXPECT_EQ(ReadFile(data_.func()), "[CustomTape]\nkeep\n");
   EXPECT_EQ(ReadFile(data_.paper()), "KsL03AAAAAAAAAAA/kept\n");
   EXPECT_EQ(ReadFile(data_.area()), "KsL03AAAAAAAAAAA\t:\tstays\n");
@@ -113,14 +102,14 @@ TEST_F(OperationsTest, DeleteUsesTheIdentifierOfThePaperInfoFile) {
 
 TEST_F(OperationsTest, DeleteOfAnUnknownNameChangesNothing) {
   std::vector<std::string> before = data_.Snapshot();
-  EXPECT_EQ(DeleteFormat(Request("Nobody"), model_dir_), kOpNotFound);
+  EXPECT_EQ(DeleteFormat(TestRequest("Nobody"), model_dir_), kOpNotFound);
   EXPECT_EQ(data_.Snapshot(), before);
   EXPECT_EQ(data_.SpoolerCalls().size(), 1u);  // the spooler-side tool was still asked
 }
 
 TEST_F(OperationsTest, NameMissingFromThePaperInfoStopsAfterTheFuncList) {
   WriteFile(data_.paper(), "DK29x90:\t306\t990\n");
-  EXPECT_EQ(DeleteFormat(Request("Small"), model_dir_), kOpNotFound);
+  EXPECT_EQ(DeleteFormat(TestRequest("Small"), model_dir_), kOpNotFound);
   EXPECT_EQ(ReadFile(data_.func()).find("Small"), std::string::npos);
   EXPECT_EQ(ReadFile(data_.area()), kSampleArea);
   EXPECT_EQ(ReadFile(data_.rc()), kSampleRc);
@@ -129,7 +118,7 @@ TEST_F(OperationsTest, NameMissingFromThePaperInfoStopsAfterTheFuncList) {
 TEST_F(OperationsTest, SpoolerFailureTouchesNoDataFile) {
   std::vector<std::string> before = data_.Snapshot();
   data_.FailSpooler(1);
-  EXPECT_EQ(DeleteFormat(Request("Small"), model_dir_), kOpSpoolerFailed);
+  EXPECT_EQ(DeleteFormat(TestRequest("Small"), model_dir_), kOpSpoolerFailed);
   EXPECT_EQ(Add("New", 29, 70), kOpSpoolerFailed);
   EXPECT_EQ(data_.Snapshot(), before);
   EXPECT_EQ(PermissionBits(data_.func()), 0644u);
@@ -137,7 +126,7 @@ TEST_F(OperationsTest, SpoolerFailureTouchesNoDataFile) {
 
 TEST_F(OperationsTest, ModelWithoutRcFileStillDeletesEverywhere) {
   unlink(data_.rc().c_str());
-  ASSERT_EQ(DeleteFormat(Request("Small"), model_dir_), kOpDone);
+  ASSERT_EQ(DeleteFormat(TestRequest("Small"), model_dir_), kOpDone);
   EXPECT_EQ(ReadFile(data_.area()), "DK29x90\t:\t4.32\t8.40\t77.76\t246.33\n");
   EXPECT_FALSE(Exists(data_.rc()));
   ASSERT_EQ(Add("Small", 62, 100), kOpDone);
@@ -154,7 +143,7 @@ TEST_F(OperationsTest, OpenFailuresReportErrno) {
 
 TEST_F(OperationsTest, WideFormatsAreReplacedAndDeletedLikeOthers) {
   ASSERT_EQ(Add("Wide", 300, 70, 1, 1), kOpDone);
-  ASSERT_EQ(DeleteFormat(Request("Wide"), model_dir_), kOpDone);
+  ASSERT_EQ(DeleteFormat(TestRequest("Wide"), model_dir_), kOpDone);
   ASSERT_EQ(Add("Wide", 300, 70, 2, 2), kOpDone);
   std::string func = ReadFile(data_.func());
   EXPECT_EQ(func.find("KsL0412C0461"), std::string::npos);

@@ -1,6 +1,5 @@
 #include "tool/run_tool.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
