@@ -87,9 +87,16 @@ bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* n
   return true;
 }
 
+FILE* OpenModelFile(const ModelDir& dir, DataFile file) {
+  if (dir.fd() < 0) {
+    errno = dir.error();
+    return nullptr;
+  }
+  return OpenDataFile(dir.fd(), DataFileName(dir.model(), file).c_str());
+}
+
 Lookup FindFormatId(const ModelDir& dir, DataFile file, const char* name, std::string* id) {
-  if (dir.fd() < 0) return Lookup::kNotFound;
-  FILE* in = OpenDataFile(dir.fd(), DataFileName(dir.model(), file).c_str());
+  FILE* in = OpenModelFile(dir, file);
   if (in == nullptr) return Lookup::kNotFound;
   Lookup result = FindFormatIdIn(in, name, id);
   int saved = errno;

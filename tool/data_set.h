@@ -41,6 +41,10 @@ std::string_view FormatIdIn(std::string_view line);
 // ends first.
 bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* name);
 
+// Opens data file |file| of |dir| for reading as OpenDataFile does. Null
+// with errno set; if the directory did not open, its error.
+FILE* OpenModelFile(const ModelDir& dir, DataFile file);
+
 enum class Lookup { kFound, kNotFound, kFailed };
 
 // Looks |name| up in data file |file| of |dir|. A line holds an entry if it

@@ -10,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "lineio/data_file.h"
 #include "lineio/line_blocks.h"
 #include "lineio/string_printf.h"
 #include "lineio/write_all.h"
@@ -92,11 +91,7 @@ class IdTable {
 // False with errno set on a failure.
 template <typename LineFn>
 bool ForEachIdLine(const ModelDir& dir, DataFile file, bool must_open, LineFn line_fn) {
-  if (dir.fd() < 0) {
-    errno = dir.error();
-    return !must_open;
-  }
-  FILE* in = OpenDataFile(dir.fd(), DataFileName(dir.model(), file).c_str());
+  FILE* in = OpenModelFile(dir, file);
   if (in == nullptr) return !must_open;
   LineBlockReader reader(in);
   std::string_view block;
