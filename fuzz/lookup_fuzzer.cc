@@ -8,7 +8,7 @@
 
 #include "lineio/line_blocks.h"
 #include "lineio/line_reader.h"
-#include "tool/data_set.h"
+#include "tool/lookup.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

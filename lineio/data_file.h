@@ -1,6 +1,8 @@
 #ifndef LINEIO_DATA_FILE_H_
 #define LINEIO_DATA_FILE_H_
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 // Opens the data file |name| of the directory |dir_fd| for reading.
@@ -14,5 +16,9 @@
 // cannot be opened at all and fails with ENXIO). The open never waits, so a
 // FIFO cannot hang the run. Returns the stream, or null with errno set.
 FILE* OpenDataFile(int dir_fd, const char* name);
+
+// The same rules for a file already looked at with fstat or lstat: 0 if it
+// may be read as a data file, or the errno it is refused with.
+int CheckDataFile(const struct stat& st);
 
 #endif  // LINEIO_DATA_FILE_H_

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "lineio/data_file.h"
+#include "lineio/dir_ops.h"
 #include "lineio/line_blocks.h"
 #include "lineio/write_all.h"
 
@@ -64,45 +65,49 @@ void RewriteSink::WriteLine(const char* data, size_t size) {
 
 TempByteLimitFn temp_byte_limit = nullptr;
 
-// Creates the temporary file afresh: a stale one from an interrupted run is
-// removed first, and the new one is created exclusively without following a
-// link, so nothing planted at that name can redirect the write.
-FILE* CreateTemp(int dir_fd, const std::string& temp_name) {
-  // A stale copy left by an interrupted run; if something else stands there
-  // and cannot be removed, the exclusive create reports it.
-  unlinkat(dir_fd, temp_name.c_str(), 0);
-  int fd = openat(dir_fd, temp_name.c_str(),
-                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+// Creates the copy afresh: a stale one from an interrupted run is removed
+// first (if something else stands there and cannot be removed, the
+// exclusive create reports it). The data files are shared by every user of
+// the printer: 0666 whatever the umask.
+FILE* CreateCopy(int dir_fd, const std::string& copy_name) {
+  unlinkat(dir_fd, copy_name.c_str(), 0);
+  int fd = CreateIn(dir_fd, copy_name.c_str(), 0666);
   if (fd < 0) return nullptr;
-  // The data files are shared by every user of the printer: 0666 whatever
-  // the umask.
-  FILE* out = fchmod(fd, 0666) == 0 ? fdopen(fd, "w") : nullptr;
+  FILE* out = fdopen(fd, "w");
   if (out == nullptr) {
     int saved = errno;
     close(fd);
-    unlinkat(dir_fd, temp_name.c_str(), 0);
+    unlinkat(dir_fd, copy_name.c_str(), 0);
     errno = saved;
   }
   return out;
 }
 
 // Flushes the copy to disk and closes it; the first failure wins.
-int FinishTemp(FILE* out) {
+int FinishCopy(FILE* out, const std::string& name) {
   int error = 0;
   if (fflush(out) != 0 || ferror(out)) error = errno != 0 ? errno : EIO;
-  if (error == 0 && fsync(fileno(out)) != 0) error = errno;
+  if (error == 0 && SyncFile(fileno(out), name.c_str()) != 0) error = errno;
   if (fclose(out) != 0 && error == 0) error = errno;
   return error;
 }
 
 // Copies the run of whole lines |lines| through |edit|.
-void EditLines(std::string_view lines, const LineEdit& edit, RewriteSink* sink) {
+void EditLines(std::string_view lines, const LineEdit& edit, RewriteSink* sink,
+               size_t* edited) {
   size_t pos = 0;
   LineSpan span;
   while (!sink->failed() && FindLineContaining(lines, pos, edit.needle, &span)) {
-    sink->WriteLine(lines.data() + pos, span.start - pos);
     const char* line = lines.data() + span.start;
     size_t length = span.end - span.start;
+    if (edit.applies && !edit.applies(std::string_view(line, length))) {
+      // Not one of ours after all: it goes out with the run it is in.
+      sink->WriteLine(lines.data() + pos, span.end - pos);
+      pos = span.end;
+      continue;
+    }
+    ++*edited;
+    sink->WriteLine(lines.data() + pos, span.start - pos);
     switch (edit.action) {
       case LineEdit::Action::kCopy: sink->WriteLine(line, length); break;
       case LineEdit::Action::kDrop: break;
@@ -117,23 +122,20 @@ void EditLines(std::string_view lines, const LineEdit& edit, RewriteSink* sink) 
   sink->WriteLine(lines.data() + pos, lines.size() - pos);
 }
 
-int Fail(int dir_fd, const std::string& temp_name, int error) {
-  unlinkat(dir_fd, temp_name.c_str(), 0);
-  errno = error;
-  return -1;
-}
-
 }  // namespace
 
 void SetTempByteLimitForTesting(TempByteLimitFn limit) { temp_byte_limit = limit; }
 
-int RewriteInPlace(int dir_fd, const char* name, const LineEdit& edit,
-                   const std::string& append) {
+int StageRewrite(int dir_fd, const char* name, const LineEdit& edit, const std::string& append,
+                 size_t* edited) {
+  size_t count = 0;
+  if (edited == nullptr) edited = &count;
+  *edited = 0;
   FILE* in = OpenDataFile(dir_fd, name);
   if (in == nullptr) return -1;
 
-  std::string temp_name = std::string(name) + kTempSuffix;
-  FILE* out = CreateTemp(dir_fd, temp_name);
+  const std::string copy_name = std::string(name) + kTempSuffix;
+  FILE* out = CreateCopy(dir_fd, copy_name);
   if (out == nullptr) {
     int saved = errno;
     fclose(in);
@@ -144,23 +146,20 @@ int RewriteInPlace(int dir_fd, const char* name, const LineEdit& edit,
   RewriteSink sink(out, temp_byte_limit != nullptr ? temp_byte_limit(name) : SIZE_MAX);
   LineBlockReader reader(in);
   std::string_view lines;
-  while (!sink.failed() && reader.Next(&lines)) EditLines(lines, edit, &sink);
+  while (!sink.failed() && reader.Next(&lines)) EditLines(lines, edit, &sink, edited);
   int error = sink.failed() ? sink.error() : reader.error();
   if (error == 0) {
     sink.WriteLine(append);
     error = sink.error();
   }
 
-  int finish_error = FinishTemp(out);
+  int finish_error = FinishCopy(out, copy_name);
   if (error == 0) error = finish_error;
   fclose(in);  // read-only: nothing to lose
-  if (error != 0) return Fail(dir_fd, temp_name, error);
-
-  if (renameat(dir_fd, temp_name.c_str(), dir_fd, name) != 0) {
-    return Fail(dir_fd, temp_name, errno);
+  if (error != 0) {
+    unlinkat(dir_fd, copy_name.c_str(), 0);
+    errno = error;
+    return -1;
   }
-  // The rename is an entry of the directory: only once the directory is on
-  // disk is the new content there after a power loss.
-  if (fsync(dir_fd) != 0) return -1;
   return 0;
 }

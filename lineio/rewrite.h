@@ -2,10 +2,13 @@
 #define LINEIO_REWRITE_H_
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
-// What a rewrite does to the lines that contain |needle| (looked at up to
-// their first zero byte); every other line is copied as it is.
+// What a rewrite does to the lines it applies to: those that contain
+// |needle| (looked at up to their first zero byte) and, if |applies| is
+// set, for which it returns true. Every other line is copied as it is.
 struct LineEdit {
   enum class Action {
     kCopy,         // copy them too
@@ -16,28 +19,32 @@ struct LineEdit {
   std::string needle;  // holds no newline; empty: no line is special
   Action action = Action::kCopy;
   std::string text;
+  // Sees the line with its newline. Only lines holding |needle| are shown
+  // to it, so that the others are copied in bulk.
+  std::function<bool(std::string_view line)> applies;
 };
 
-// Suffix of the temporary copy written beside a data file.
+// Suffix of the copy written beside a data file.
 inline constexpr const char kTempSuffix[] = ".$$$";
 
-// Replaces the data file |name| of the directory |dir_fd| by its lines
-// changed by |edit|, followed by |append|. The data file is opened as
-// OpenDataFile opens it, so nothing but a regular file of one link is ever
-// read. The copy is written to "<name>.$$$" beside it, flushed to disk and
-// renamed over the data file, and the directory is flushed after the rename,
-// so the data file is at every moment either the old content or the new,
-// ends with permission bits 0666, and a returned 0 survives a power loss.
-// Returns 0, or -1 with errno set; on -1 the data file is exactly as it was
-// (unless only the final flush of the directory failed) and no temporary
-// file is left behind. A line longer than kLineMax fails with EFBIG.
-int RewriteInPlace(int dir_fd, const char* name, const LineEdit& edit,
-                   const std::string& append);
+// The first half of a rewrite in place: writes the data file |name| of the
+// directory |dir_fd|, its lines changed by |edit| and followed by |append|,
+// to a new copy "<name>.$$$" beside it, and flushes the copy to disk. The
+// data file is not touched; renaming the copy over it is the caller's
+// commit. The data file is opened as OpenDataFile opens it. The copy is
+// created exclusively (a stale one is removed first), never through a
+// symbolic link, with permission bits 0666. A data file whose last line
+// lacks a newline gets one before anything is written after that line.
+// Returns 0, or -1 with errno set and no copy left behind; a line longer
+// than kLineMax fails with EFBIG. |*edited|, if given, is set to the number
+// of lines the edit applied to.
+int StageRewrite(int dir_fd, const char* name, const LineEdit& edit, const std::string& append,
+                 size_t* edited = nullptr);
 
 // Test seam for write faults. When set, it is asked at the start of each
-// rewrite how many bytes the temporary copy of data file |name| may take;
-// writes beyond that fail with ENOSPC, as on a full disk. Null (the default)
-// means no limit.
+// rewrite how many bytes the copy of data file |name| may take; writes
+// beyond that fail with ENOSPC, as on a full disk. Null (the default) means
+// no limit.
 using TempByteLimitFn = size_t (*)(const char* name);
 void SetTempByteLimitForTesting(TempByteLimitFn limit);
 

@@ -15,12 +15,14 @@ namespace {
 
 const LineEdit kCopy;
 
-class RewriteInPlaceTest : public ::testing::Test {
+class StageRewriteTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_GE(dir_fd_, 0); }
   void TearDown() override { close(dir_fd_); }
-  int Rewrite(const LineEdit& edit, const std::string& append) {
-    return RewriteInPlace(dir_fd_, "data", edit, append);
+  // The copy, then its rename over the data file (the caller's commit).
+  int Rewrite(const LineEdit& edit, const std::string& append, size_t* edited = nullptr) {
+    if (StageRewrite(dir_fd_, "data", edit, append, edited) != 0) return -1;
+    return renameat(dir_fd_, "data.$$$", dir_fd_, "data");
   }
 
   TempDir dir_;
@@ -28,16 +30,16 @@ class RewriteInPlaceTest : public ::testing::Test {
   int dir_fd_ = open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 };
 
-TEST_F(RewriteInPlaceTest, TransformsAppendsAndLeavesOnlyTheDataFile) {
+TEST_F(StageRewriteTest, TransformsAppendsAndLeavesOnlyTheDataFile) {
   WriteFile(path_, "keep 1\ndrop me\nkeep 2\n", 0600);
-  const LineEdit drop{"drop", LineEdit::Action::kDrop, ""};
+  const LineEdit drop{"drop", LineEdit::Action::kDrop, "", nullptr};
   ASSERT_EQ(Rewrite(drop, "added\n"), 0);
   EXPECT_EQ(ReadFile(path_), "keep 1\nkeep 2\nadded\n");
   EXPECT_EQ(PermissionBits(path_), 0666u);
   EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{"data"});
 }
 
-TEST_F(RewriteInPlaceTest, PermissionsAre0666WhateverTheUmask) {
+TEST_F(StageRewriteTest, PermissionsAre0666WhateverTheUmask) {
   WriteFile(path_, "", 0644);
   mode_t old = umask(077);
   int result = Rewrite(kCopy, "x\n");
@@ -47,29 +49,38 @@ TEST_F(RewriteInPlaceTest, PermissionsAre0666WhateverTheUmask) {
   EXPECT_EQ(PermissionBits(path_), 0666u);
 }
 
-TEST_F(RewriteInPlaceTest, CopiesEveryByteOfLongLinesAndZeroBytes) {
+TEST_F(StageRewriteTest, CopiesEveryByteOfLongLinesAndZeroBytes) {
   std::string content = std::string(5000, 'a') + "\n" + std::string("b\0c\n", 4) + "tail";
   WriteFile(path_, content);
   ASSERT_EQ(Rewrite(kCopy, ""), 0);
   EXPECT_EQ(ReadFile(path_), content);  // no newline is added when nothing follows
 }
 
-TEST_F(RewriteInPlaceTest, AddsANewlineBeforeWritingAfterAnUnterminatedLastLine) {
+TEST_F(StageRewriteTest, AddsANewlineBeforeWritingAfterAnUnterminatedLastLine) {
   WriteFile(path_, "first\n[CustomTape]");
-  const LineEdit insert{"[CustomTape]", LineEdit::Action::kInsertAfter, "entry\n"};
+  const LineEdit insert{"[CustomTape]", LineEdit::Action::kInsertAfter, "entry\n", nullptr};
   ASSERT_EQ(Rewrite(insert, "appended\n"), 0);
   EXPECT_EQ(ReadFile(path_), "first\n[CustomTape]\nentry\nappended\n");
 }
 
-TEST_F(RewriteInPlaceTest, EditsLinesContainingTheNeedleBeforeAnyZeroByte) {
+TEST_F(StageRewriteTest, EditsLinesContainingTheNeedleBeforeAnyZeroByte) {
   WriteFile(path_, std::string("a ID\nb\0 ID\nID c\nID", 18));
-  ASSERT_EQ(Rewrite({"ID", LineEdit::Action::kReplace, "R\n"}, ""), 0);
+  size_t edited = 0;
+  ASSERT_EQ(Rewrite({"ID", LineEdit::Action::kReplace, "R\n", nullptr}, "", &edited), 0);
   EXPECT_EQ(ReadFile(path_), std::string("R\nb\0 ID\nR\nR\n", 12));
+  EXPECT_EQ(edited, 3u);
+  // Of the lines holding the needle, only those the edit applies to.
+  WriteFile(path_, "ID 1\nx\nID 2\nID 3\n");
+  const LineEdit some{"ID", LineEdit::Action::kDrop, "",
+                      [](std::string_view line) { return line == "ID 2\n"; }};
+  ASSERT_EQ(Rewrite(some, "", &edited), 0);
+  EXPECT_EQ(ReadFile(path_), "ID 1\nx\nID 3\n");
+  EXPECT_EQ(edited, 1u);
 }
 
 // Lines of every length around the block size, and matches that straddle a
 // block boundary: the result is the same as editing line by line.
-TEST_F(RewriteInPlaceTest, LargeFilesAreEditedLikeSmallOnes) {
+TEST_F(StageRewriteTest, LargeFilesAreEditedLikeSmallOnes) {
   std::string content, expected;
   for (size_t i = 0; content.size() < 3 * 1024 * 1024; ++i) {
     std::string line = std::string(i * 7919 % 700, 'x');
@@ -80,18 +91,18 @@ TEST_F(RewriteInPlaceTest, LargeFilesAreEditedLikeSmallOnes) {
     if (line.find("NEEDLE") == std::string::npos) expected += line;
   }
   WriteFile(path_, content);
-  ASSERT_EQ(Rewrite({"NEEDLE", LineEdit::Action::kDrop, ""}, "end\n"), 0);
+  ASSERT_EQ(Rewrite({"NEEDLE", LineEdit::Action::kDrop, "", nullptr}, "end\n"), 0);
   EXPECT_TRUE(ReadFile(path_) == expected + "end\n");
 }
 
-TEST_F(RewriteInPlaceTest, MissingDataFileFailsWithItsErrno) {
+TEST_F(StageRewriteTest, MissingDataFileFailsWithItsErrno) {
   errno = 0;
   EXPECT_EQ(Rewrite(kCopy, "x\n"), -1);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_TRUE(ListDir(dir_.path()).empty());
 }
 
-TEST_F(RewriteInPlaceTest, RemovesAStaleTemporaryFile) {
+TEST_F(StageRewriteTest, RemovesAStaleTemporaryFile) {
   WriteFile(path_, "data\n");
   WriteFile(path_ + ".$$$", "left over by a killed run, longer than the data\n", 0400);
   ASSERT_EQ(Rewrite(kCopy, ""), 0);
@@ -99,7 +110,7 @@ TEST_F(RewriteInPlaceTest, RemovesAStaleTemporaryFile) {
   EXPECT_FALSE(Exists(path_ + ".$$$"));
 }
 
-TEST_F(RewriteInPlaceTest, DoesNotFollowALinkPlantedAtTheTemporaryName) {
+TEST_F(StageRewriteTest, DoesNotFollowALinkPlantedAtTheTemporaryName) {
   std::string victim = dir_ / "victim";
   WriteFile(victim, "precious\n");
   WriteFile(path_, "data\n");
@@ -112,7 +123,7 @@ TEST_F(RewriteInPlaceTest, DoesNotFollowALinkPlantedAtTheTemporaryName) {
   EXPECT_TRUE(S_ISREG(st.st_mode));
 }
 
-TEST_F(RewriteInPlaceTest, TemporaryNameThatCannotBeCreatedLeavesTheDataFile) {
+TEST_F(StageRewriteTest, TemporaryNameThatCannotBeCreatedLeavesTheDataFile) {
   WriteFile(path_, "data\n", 0640);
   ASSERT_EQ(mkdir((path_ + ".$$$").c_str(), 0755), 0);  // cannot be removed by unlink
   errno = 0;
@@ -124,7 +135,7 @@ TEST_F(RewriteInPlaceTest, TemporaryNameThatCannotBeCreatedLeavesTheDataFile) {
 
 // A write that fails part-way (the file size limit stands in for a full
 // disk) at every possible byte: the data file is never touched.
-TEST_F(RewriteInPlaceTest, AFailedWriteAtAnyPointLeavesTheDataFileAsItWas) {
+TEST_F(StageRewriteTest, AFailedWriteAtAnyPointLeavesTheDataFileAsItWas) {
   const std::string content = "line one\nline two\n";
   const std::string append = "appended line\n";
   const size_t full = content.size() + append.size();

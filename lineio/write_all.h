@@ -10,4 +10,7 @@
 // with errno as the stream left it.
 size_t WriteAll(const void* data, size_t size, FILE* out);
 
+// The same on a descriptor. Returns 0, or -1 with errno set.
+int WriteAllFd(int fd, const void* data, size_t size);
+
 #endif  // LINEIO_WRITE_ALL_H_

@@ -1,9 +1,13 @@
 // Kills the tool with SIGKILL at random moments while it adds to and deletes
-// from a large data set: afterwards every data file exists and is exactly its
-// old or exactly its new content, and a temporary file left by the kill does
-// not stop the next run.
+// from a large data set, and at each of its renames (as it enters the call,
+// so also between two of them): after one listing, which recovers what the
+// kill left, the four data files are all exactly old or all exactly new, and
+// nothing else is left beside them.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -34,11 +38,18 @@ std::string Filler(const char* prefix, int lines) {
   return text;
 }
 
+// The listings and messages of the runs are not what is looked at.
+void Quiet() {
+  int null = open("/dev/null", O_WRONLY);
+  if (null >= 0) dup2(null, 1);
+}
+
 pid_t Start(const std::string& cwd, const std::vector<std::string>& args) {
   pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);  // so that the kill takes the spooler stand-in along
     if (chdir(cwd.c_str()) != 0) _exit(126);
+    Quiet();
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -47,6 +58,46 @@ pid_t Start(const std::string& cwd, const std::vector<std::string>& args) {
   }
   setpgid(pid, pid);
   return pid;
+}
+
+// Runs the tool traced and kills it as it enters its |n|-th rename (from 0).
+// False if it ended first.
+bool KillAtRename(const std::string& cwd, const std::vector<std::string>& args, int n) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    Quiet();
+    ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(KS_TOOL_BINARY, argv.data());
+    _exit(127);
+  }
+  setpgid(pid, pid);
+  int status = 0;
+  waitpid(pid, &status, 0);  // stopped at the exec
+  ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+  int renames = 0, signal = 0;
+  for (;;) {
+    ptrace(PTRACE_SYSCALL, pid, nullptr, signal);
+    if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) return false;
+    signal = 0;
+    if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+      signal = WSTOPSIG(status);  // delivered on
+      continue;
+    }
+    __ptrace_syscall_info info{};
+    ptrace(PTRACE_GET_SYSCALL_INFO, pid, reinterpret_cast<void*>(sizeof info), &info);
+    const bool rename = info.op == PTRACE_SYSCALL_INFO_ENTRY &&
+                        (info.entry.nr == SYS_renameat || info.entry.nr == SYS_renameat2);
+    if (rename && renames++ == n) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return true;
+    }
+  }
 }
 
 int Wait(pid_t pid) {
@@ -92,6 +143,21 @@ class CrashTest : public ::testing::Test {
     }
   }
 
+  // Whether the data set is all old or all new (after |add| or the delete),
+  // with nothing else in the directory.
+  void ExpectOldOrNew(bool add, const std::string& what, int* old_count, int* new_count) {
+    std::vector<std::string> paths = Paths();
+    std::vector<std::string> content;
+    for (const std::string& path : paths) content.push_back(ReadFile(path));
+    bool all_new = true;
+    for (size_t f = 0; f < 4; ++f) {
+      all_new = all_new && (IsNewContent(add, f, content[f]) || (add && f == 2 && content[f] == pristine_[f]));
+    }
+    ++*(all_new ? new_count : old_count);
+    EXPECT_TRUE(content == pristine_ || all_new) << "neither all old nor all new " << what;
+    EXPECT_EQ(ListDir(data_.inf()).size(), 4u) << what;
+  }
+
   // Whether |content| of file |f| is the complete result of the operation.
   bool IsNewContent(bool add, size_t f, const std::string& content) const {
     const std::string& old = pristine_[f];
@@ -119,19 +185,20 @@ class CrashTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  DataSet data_{dir_.path()};
+  TestData data_{dir_.path()};
   std::vector<std::string> pristine_;
   ino_t inode_[4] = {};
 };
 
-TEST_F(CrashTest, EveryFileIsOldOrNewAfterAKill) {
+TEST_F(CrashTest, TheDataSetIsAllOldOrAllNewAfterAKill) {
   const std::vector<std::vector<std::string>> operations = {
       {"kstapefmtlpr_lx230", "-P", "LX-230", "-d", "Crash"},
       {"kstapefmtlpr_lx230", "-P", "LX-230", "-n", "Fresh", "-w", "29", "-h", "70"},
   };
+  const std::vector<std::string> list = {"kstapefmtlpr_lx230", "-l"};
   std::mt19937 random(20261208);
   const Clock::time_point start = Clock::now();
-  int kills = 0, mid_rewrite = 0, reruns = 0;
+  int kills = 0, old_count = 0, new_count = 0, at_rename = 0;
   for (size_t op = 0; op < operations.size(); ++op) {
     const bool add = op == 1;
     // How long an undisturbed run takes; kills are spread over that time.
@@ -140,10 +207,9 @@ TEST_F(CrashTest, EveryFileIsOldOrNewAfterAKill) {
     ASSERT_EQ(Wait(Start(dir_.path(), operations[op])), 0);
     const long run_us =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
-    std::vector<std::string> paths = Paths();
-    for (size_t f = 0; f < 4; ++f) {
-      ASSERT_TRUE(IsNewContent(add, f, ReadFile(paths[f])) || (add && f == 2)) << f;
-    }
+    int unused = 0;
+    ExpectOldOrNew(add, "after an undisturbed run", &unused, &unused);
+    ASSERT_FALSE(HasFailure());
 
     std::uniform_int_distribution<long> delay(0, run_us);
     for (int i = 0; i < kKillsPerOperation; ++i) {
@@ -156,30 +222,29 @@ TEST_F(CrashTest, EveryFileIsOldOrNewAfterAKill) {
       kill(-pid, SIGKILL);
       Wait(pid);
       ++kills;
-
-      for (size_t f = 0; f < 4; ++f) {
-        ASSERT_TRUE(Exists(paths[f])) << paths[f] << " after a kill at " << us << " us";
-        std::string content = ReadFile(paths[f]);
-        ASSERT_TRUE(content == pristine_[f] || IsNewContent(add, f, content))
-            << paths[f] << " is neither old nor new after a kill at " << us << " us";
-      }
-      std::vector<std::string> names = ListDir(data_.inf());
-      bool stale = std::any_of(names.begin(), names.end(), [](const std::string& n) {
-        return n.find(".$$$") != std::string::npos;
-      });
-      if (!stale) continue;
-      ++mid_rewrite;
-      // The next run removes what the killed one left and completes.
-      if (reruns < 20) {
-        ++reruns;
-        ASSERT_EQ(Wait(Start(dir_.path(), operations[op])), 0);
-        ASSERT_EQ(ListDir(data_.inf()).size(), 4u);
-      }
+      ASSERT_EQ(Wait(Start(dir_.path(), list)), 0);
+      ExpectOldOrNew(add, "after a kill at " + std::to_string(us) + " us", &old_count, &new_count);
+      if (HasFailure()) return;
+    }
+    // The kills above seldom land between two renames: these do.
+    for (int n = 0;; ++n) {
+      Restore();
+      if (!KillAtRename(dir_.path(), operations[op], n)) break;
+      ++kills;
+      ++at_rename;
+      ASSERT_EQ(Wait(Start(dir_.path(), list)), 0);
+      int old_here = 0, new_here = 0;
+      ExpectOldOrNew(add, "after a kill at rename " + std::to_string(n), &old_here, &new_here);
+      EXPECT_EQ(new_here, 1) << "the change was committed before the first rename";
+      new_count += new_here;
+      if (HasFailure()) return;
     }
   }
-  printf("crash runs: %d kills, %d inside a rewrite, %d reruns over stale copies\n", kills,
-         mid_rewrite, reruns);
-  EXPECT_GT(mid_rewrite, kills / 10);  // the kills did land inside rewrites
+  printf("crash runs: %d kills (%d at a rename), then all old %d times, all new %d times\n",
+         kills, at_rename, old_count, new_count);
+  EXPECT_EQ(at_rename, 3 + 4);  // an add renames three files, a delete four
+  EXPECT_GT(old_count, kills / 10);  // the kills landed both before
+  EXPECT_GT(new_count, kills / 10);  // and after the commit
 }
 
 }  // namespace

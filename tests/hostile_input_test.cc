@@ -53,7 +53,7 @@ std::vector<Input> Corpus() {
 
 TEST(HostileInputTest, ReachesTheSpoolerVerbatimAndNothingElseRuns) {
   TempDir dir;
-  DataSet data(dir.path());
+  TestData data(dir.path());
   data.WriteSample();
   const std::vector<std::string> sample = data.Snapshot();
   const std::vector<Input> corpus = Corpus();

@@ -1,6 +1,6 @@
 // Each data file in turn missing or unreadable, and the data directory
-// unwritable: the run gives the documented outcome, changes the files it is
-// meant to change before the failure, and nothing after it. Root runs the
+// unwritable: the run gives the documented outcome and, if it fails,
+// changes no file at all. Root runs the
 // tool without the capabilities that override permission bits (it would
 // read and write regardless). Then each data file
 // in turn replaced by what a user who may write the data directory could
@@ -34,24 +34,25 @@ struct Case {
 const char kNoFile[] = "No such file or directory\n";
 const char kDenied[] = "Permission denied\n";
 
+// A failure at any file changes none: the data set changes as one unit.
 const Case kCases[] = {
-    {"DeleteFuncMissing", false, Fault::kMissing, 0, 0, "Not found 'Small'\n", "UUUU"},
-    {"DeleteFuncUnreadable", false, Fault::kUnreadable, 0, 0, "Not found 'Small'\n", "UUUU"},
-    {"DeletePaperMissing", false, Fault::kMissing, 1, 0, "Not found 'Small'\n", "CUUU"},
-    {"DeletePaperUnreadable", false, Fault::kUnreadable, 1, 0, "Not found 'Small'\n", "CUUU"},
+    {"DeleteFuncMissing", false, Fault::kMissing, 0, 255, kNoFile, "UUUU"},
+    {"DeleteFuncUnreadable", false, Fault::kUnreadable, 0, 255, kDenied, "UUUU"},
+    {"DeletePaperMissing", false, Fault::kMissing, 1, 255, kNoFile, "UUUU"},
+    {"DeletePaperUnreadable", false, Fault::kUnreadable, 1, 255, kDenied, "UUUU"},
     {"DeleteRcMissing", false, Fault::kMissing, 2, 0, "", "CCUC"},
-    {"DeleteRcUnreadable", false, Fault::kUnreadable, 2, 255, kDenied, "CCUU"},
-    {"DeleteAreaMissing", false, Fault::kMissing, 3, 255, kNoFile, "CCCU"},
-    {"DeleteAreaUnreadable", false, Fault::kUnreadable, 3, 255, kDenied, "CCCU"},
+    {"DeleteRcUnreadable", false, Fault::kUnreadable, 2, 255, kDenied, "UUUU"},
+    {"DeleteAreaMissing", false, Fault::kMissing, 3, 255, kNoFile, "UUUU"},
+    {"DeleteAreaUnreadable", false, Fault::kUnreadable, 3, 255, kDenied, "UUUU"},
     {"DeleteDirectoryUnwritable", false, Fault::kDirectoryUnwritable, 0, 255, kDenied, "UUUU"},
     {"AddFuncMissing", true, Fault::kMissing, 0, 255, kNoFile, "UUUU"},
     {"AddFuncUnreadable", true, Fault::kUnreadable, 0, 255, kDenied, "UUUU"},
-    {"AddPaperMissing", true, Fault::kMissing, 1, 255, kNoFile, "CUUU"},
-    {"AddPaperUnreadable", true, Fault::kUnreadable, 1, 255, kDenied, "CUUU"},
+    {"AddPaperMissing", true, Fault::kMissing, 1, 255, kNoFile, "UUUU"},
+    {"AddPaperUnreadable", true, Fault::kUnreadable, 1, 255, kDenied, "UUUU"},
     {"AddRcMissing", true, Fault::kMissing, 2, 0, "", "CCUC"},
     {"AddRcUnreadable", true, Fault::kUnreadable, 2, 0, "", "CCUC"},
-    {"AddAreaMissing", true, Fault::kMissing, 3, 255, kNoFile, "CCUU"},
-    {"AddAreaUnreadable", true, Fault::kUnreadable, 3, 255, kDenied, "CCUU"},
+    {"AddAreaMissing", true, Fault::kMissing, 3, 255, kNoFile, "UUUU"},
+    {"AddAreaUnreadable", true, Fault::kUnreadable, 3, 255, kDenied, "UUUU"},
     {"AddDirectoryUnwritable", true, Fault::kDirectoryUnwritable, 0, 255, kDenied, "UUUU"},
 };
 
@@ -73,7 +74,7 @@ class OpenFaultTest : public ::testing::TestWithParam<Case> {};
 TEST_P(OpenFaultTest, OutcomeAndFilesTouched) {
   const Case& c = GetParam();
   TempDir dir;
-  DataSet data(dir.path());
+  TestData data(dir.path());
   data.WriteSample();
   const std::vector<std::string> paths = {data.func(), data.paper(), data.rc(), data.area()};
   const std::vector<std::string> sample = {kSampleFunc, kSamplePaper, kSampleRc, kSampleArea};
@@ -125,8 +126,9 @@ INSTANTIATE_TEST_SUITE_P(EachFile, OpenFaultTest, ::testing::ValuesIn(kCases),
 
 // A link to a file only root may read, a second hard link to it, a FIFO or
 // a directory at a data file's name: no run reads through it, so the secret
-// reaches no data file; a lookup finds nothing there, a rewrite fails with
-// the reason, and a FIFO does not hang the run.
+// reaches no data file; the run fails with the reason, changing nothing,
+// whether it meant to rewrite the file or only to look a name up in it (the
+// format could be there); a FIFO does not hang the run.
 TEST(PlantedFileTest, IsNeverReadNorCopied) {
   struct Plant {
     const char* label;
@@ -137,16 +139,16 @@ TEST(PlantedFileTest, IsNeverReadNorCopied) {
   struct Step {
     bool add;
     int file;  // 0 func, 1 paper, 2 rc, 3 area
-    bool rewritten;  // false: only looked up, or not touched
+    bool read;  // false: the operation never opens it
   };
-  const Step kSteps[] = {{false, 0, false}, {false, 1, false}, {false, 2, true},
-                         {false, 3, true},  {true, 0, true},   {true, 1, true},
-                         {true, 2, false},  {true, 3, true}};
+  const Step kSteps[] = {{false, 0, true}, {false, 1, true}, {false, 2, true},
+                         {false, 3, true}, {true, 0, true},  {true, 1, true},
+                         {true, 2, false}, {true, 3, true}};
   const std::string secret = "SECRET KsL053E0643ABCD/Small [CustomTape]\n";
   for (const Plant& plant : kPlants) {
     for (const Step& step : kSteps) {
       TempDir dir;
-      DataSet data(dir.path());
+      TestData data(dir.path());
       data.WriteSample();
       const std::string hidden = dir / "shadow";  // on the same file system
       WriteFile(hidden, secret, 0600);
@@ -170,7 +172,7 @@ TEST(PlantedFileTest, IsNeverReadNorCopied) {
 
       SCOPED_TRACE(std::string(plant.label) + (step.add ? " add " : " delete ") + target);
       EXPECT_LT(took, std::chrono::seconds(5));
-      if (step.rewritten) {
+      if (step.read) {
         EXPECT_EQ(result.status, 255);
         EXPECT_EQ(result.out, std::string(strerror(plant.error)) + "\n");
       } else {

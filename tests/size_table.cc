@@ -7,8 +7,8 @@
 #include <string>
 
 #include "pagefit/page_fit.h"
-#include "tool/data_set.h"
-#include "tool/operations.h"
+#include "tool/format_id.h"
+#include "tool/format_id.h"
 
 namespace {
 

@@ -79,6 +79,23 @@ FormatRequest TestRequest(const char* name, int32_t width, int32_t height) {
   return request;
 }
 
+namespace {
+std::vector<std::pair<int64_t, long>> queued_times = {{0, 0}};
+size_t next_time = 0;
+}  // namespace
+
+void QueueTimes(std::vector<std::pair<int64_t, long>> times) {
+  queued_times = std::move(times);
+  next_time = 0;
+}
+
+bool QueuedTime(int64_t* seconds, long* microseconds) {
+  const auto& [s, us] = queued_times[std::min(next_time++, queued_times.size() - 1)];
+  *seconds = s;
+  *microseconds = us;
+  return true;
+}
+
 TempDir::TempDir() {
   const char* base = getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
@@ -125,7 +142,7 @@ std::vector<std::string> ListDir(const std::string& dir) {
   return names;
 }
 
-DataSet::DataSet(const std::string& root_dir, const std::string& model_name)
+TestData::TestData(const std::string& root_dir, const std::string& model_name)
     : root(root_dir.back() == '/' ? root_dir : root_dir + "/"), model(model_name) {
   MakeDirs(inf());
   MakeDirs(lpd());
@@ -133,24 +150,24 @@ DataSet::DataSet(const std::string& root_dir, const std::string& model_name)
   WriteFile(standin, ReadFile(KS_STANDIN_PATH), 0755);
 }
 
-void DataSet::WriteSample() {
+void TestData::WriteSample() {
   WriteFile(func(), kSampleFunc);
   WriteFile(paper(), kSamplePaper);
   WriteFile(rc(), kSampleRc);
   WriteFile(area(), kSampleArea);
 }
 
-void DataSet::RecordSpoolerCalls() { WriteFile(spooler_log(), "", 0666); }
+void TestData::RecordSpoolerCalls() { WriteFile(spooler_log(), "", 0666); }
 
-void DataSet::FailSpooler(int status) {
+void TestData::FailSpooler(int status) {
   WriteFile(lpd() + "kstapefmtcups.exit", std::to_string(status) + "\n");
 }
 
-void DataSet::FailSpoolerAdds(int status) {
+void TestData::FailSpoolerAdds(int status) {
   WriteFile(lpd() + "kstapefmtcups.exit-add", std::to_string(status) + "\n");
 }
 
-std::vector<std::vector<std::string>> DataSet::SpoolerCalls() const {
+std::vector<std::vector<std::string>> TestData::SpoolerCalls() const {
   std::vector<std::vector<std::string>> calls;
   std::string log = ReadFile(spooler_log());
   size_t pos = 0;
@@ -171,7 +188,7 @@ std::vector<std::vector<std::string>> DataSet::SpoolerCalls() const {
   return calls;
 }
 
-std::vector<std::string> DataSet::Snapshot() const {
+std::vector<std::string> TestData::Snapshot() const {
   return {ReadFile(func()), ReadFile(paper()), ReadFile(rc()), ReadFile(area())};
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tool/format_request.h"
@@ -33,8 +34,8 @@ std::vector<std::string> ListDir(const std::string& dir);
 
 // A model's driver data set under a root: the four data files and the
 // spooler-side stand-in.
-struct DataSet {
-  DataSet(const std::string& root, const std::string& model = "lx230");
+struct TestData {
+  TestData(const std::string& root, const std::string& model = "lx230");
   std::string root;   // ends with '/'
   std::string model;
   std::string inf() const { return root + model + "/inf/"; }
@@ -59,6 +60,11 @@ struct DataSet {
 
 // A request for model lx230 and queue LX-230, as the command line makes it.
 FormatRequest TestRequest(const char* name, int32_t width = 0, int32_t height = 0);
+
+// A clock for the add: reads the times queued with QueueTimes in turn, then
+// repeats the last one.
+void QueueTimes(std::vector<std::pair<int64_t, long>> times);
+bool QueuedTime(int64_t* seconds, long* microseconds);
 
 // Sample content of the data files.
 extern const char kSampleFunc[];

@@ -33,7 +33,7 @@ class ToolProgramTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  DataSet data_{dir_.path()};
+  TestData data_{dir_.path()};
 };
 
 TEST_F(ToolProgramTest, AddAndDeleteAreSilentAndSucceed) {
@@ -125,7 +125,7 @@ TEST_F(ToolProgramTest, ModelWithoutRcFileDeletes) {
 }
 
 TEST_F(ToolProgramTest, TheWholeInvocationNameSelectsTheModel) {
-  DataSet other(dir_.path(), "lx210");
+  TestData other(dir_.path(), "lx210");
   other.WriteSample();
   RunResult add = RunProgram(KS_TOOL_BINARY,
                              {"/x/210/kstapefmtlpr_lx230", "-P", "Q", "-n", "Here", "-w", "29",

@@ -1,7 +1,10 @@
-// Write faults at every byte of every rewrite of an add and a delete: the
-// file being rewritten keeps its exact content and permission bits, files
-// after it are untouched, files before it have their complete new content,
-// no temporary file is left, and the run ends with 255 and the error text.
+// Write faults at every byte of every rewrite of an add and a delete, and
+// then each call that makes the change take effect failing or cut short by
+// a crash: the data files are all exactly as before or all as after, and
+// nothing is left beside them once the next run has recovered.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "lineio/dir_ops.h"
 #include "lineio/rewrite.h"
 #include "tests/test_util.h"
 #include "tool/run_tool.h"
@@ -38,7 +42,7 @@ struct Outcome {
   std::string out;
 };
 
-Outcome RunInProcess(const DataSet& data, const std::vector<std::string>& args) {
+Outcome RunInProcess(const TestData& data, const std::vector<std::string>& args) {
   std::vector<const char*> argv = {"kstapefmtlpr_lx230"};
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   FILE* out = tmpfile();
@@ -67,7 +71,7 @@ class WriteFaultTest : public ::testing::TestWithParam<std::vector<std::string>>
 TEST_P(WriteFaultTest, EveryByteOfEveryRewrite) {
   const std::vector<std::string>& args = GetParam();
   TempDir dir;
-  DataSet data(dir.path());
+  TestData data(dir.path());
 
   // A run without faults tells which files are rewritten, in which order,
   // and what each becomes.
@@ -78,12 +82,8 @@ TEST_P(WriteFaultTest, EveryByteOfEveryRewrite) {
   fault_rewrite = -1;
   ASSERT_EQ(RunInProcess(data, args).status, 0);
   const std::vector<std::string> order = rewritten_paths;
-  std::vector<std::string> new_content;
   std::vector<size_t> new_size;
-  for (const std::string& path : paths) {
-    new_content.push_back(WithoutIds(ReadFile(path)));
-    new_size.push_back(ReadFile(path).size());
-  }
+  for (const std::string& path : paths) new_size.push_back(ReadFile(path).size());
   ASSERT_GE(order.size(), 3u);
 
   int faults = 0;
@@ -103,15 +103,8 @@ TEST_P(WriteFaultTest, EveryByteOfEveryRewrite) {
       EXPECT_EQ(outcome.status, -1);
       EXPECT_EQ(outcome.out, "No space left on device\n");
       for (size_t f = 0; f < paths.size(); ++f) {
-        bool before = std::find(order.begin(), order.begin() + static_cast<long>(j),
-                                paths[f].substr(data.inf().size())) !=
-                      order.begin() + static_cast<long>(j);
-        if (before) {
-          EXPECT_EQ(WithoutIds(ReadFile(paths[f])), new_content[f]) << paths[f];
-        } else {
-          EXPECT_EQ(ReadFile(paths[f]), old_content[f]) << paths[f];
-          EXPECT_EQ(PermissionBits(paths[f]), 0644u) << paths[f];
-        }
+        EXPECT_EQ(ReadFile(paths[f]), old_content[f]) << paths[f];
+        EXPECT_EQ(PermissionBits(paths[f]), 0644u) << paths[f];
       }
       EXPECT_EQ(ListDir(data.inf()).size(), 4u);
       if (HasFailure()) return;
@@ -121,11 +114,119 @@ TEST_P(WriteFaultTest, EveryByteOfEveryRewrite) {
   printf("write faults injected: %d\n", faults);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AddAndDelete, WriteFaultTest,
-    ::testing::Values(std::vector<std::string>{"-P", "LX-230", "-n", "New Label Format", "-w",
-                                               "29", "-h", "70"},
-                      std::vector<std::string>{"-P", "LX-230", "-d", "Small"}),
-    [](const auto& info) { return info.index == 0 ? std::string("Add") : std::string("Delete"); });
+// The calls that make a change take effect, as the seam sees them.
+std::vector<std::string> ops;
+int op_count = 0;
+int op_fault = -1;      // this call fails with EIO
+int op_crash = -1;      // the process ends before this call
+const char* const kOpNames[] = {"create", "sync", "syncdir", "rename", "remove"};
+
+int OpHook(DirOp op, const char* name) {
+  const int index = op_count++;
+  if (index == op_crash) _exit(9);
+  ops.push_back(std::string(kOpNames[static_cast<int>(op)]) + " " + name);
+  return index == op_fault ? EIO : 0;
+}
+
+class CommitTest : public ::testing::TestWithParam<std::vector<std::string>> {
+ protected:
+  void SetUp() override { SetDirOpHookForTesting(OpHook); }
+  void TearDown() override {
+    SetDirOpHookForTesting(nullptr);
+    op_fault = op_crash = -1;
+  }
+  Outcome Run(const TestData& data, const std::vector<std::string>& args) {
+    ops.clear();
+    op_count = 0;
+    return RunInProcess(data, args);
+  }
+};
+
+// Each copy is on disk before the record, the record before the directory
+// that makes it count, and the renames before the record goes: a power cut
+// at any moment leaves either no complete record (and the old files) or a
+// complete record over complete copies. Dropping or moving any of these
+// flushes fails this test.
+TEST_P(CommitTest, FlushesComeInTheOrderTheCommitNeeds) {
+  TempDir dir;
+  TestData data(dir.path());
+  data.WriteSample();
+  const bool add = GetParam()[2] == "-n";
+  ASSERT_EQ(Run(data, GetParam()).status, 0);
+  std::vector<std::string> files = {"kslx230func", "paperinflx230pt1"};
+  if (!add) files.push_back("kslx230rc");
+  files.push_back("ImagingArea");
+  std::vector<std::string> expected;
+  for (const std::string& file : files) {
+    expected.insert(expected.end(), {"create " + file + ".$$$", "sync " + file + ".$$$"});
+  }
+  expected.insert(expected.end(), {"create commit.$$$", "sync commit.$$$", "syncdir ."});
+  for (const std::string& file : files) expected.push_back("rename " + file);
+  expected.insert(expected.end(), {"syncdir .", "remove commit.$$$"});
+  EXPECT_EQ(ops, expected);
+}
+
+// Each of those calls failing, and the process ending just before it: up to
+// the record, the data set is as before; from then on the change stands,
+// and the next run (here a listing) completes it. Nothing is left behind.
+TEST_P(CommitTest, EveryCallFailingOrCutShort) {
+  TempDir dir;
+  TestData data(dir.path());
+  data.WriteSample();
+  const std::vector<std::string> before = data.Snapshot();
+  ASSERT_EQ(Run(data, GetParam()).status, 0);
+  const std::vector<std::string> steps = ops;
+  std::vector<std::string> after;
+  for (const std::string& content : data.Snapshot()) after.push_back(WithoutIds(content));
+  const size_t record = static_cast<size_t>(
+      std::find(steps.begin(), steps.end(), "create commit.$$$") - steps.begin());
+  ASSERT_LT(record, steps.size());
+
+  auto expect = [&](bool changed, const std::string& what) {
+    std::vector<std::string> now = data.Snapshot();
+    if (changed) {
+      for (std::string& content : now) content = WithoutIds(content);
+    }
+    EXPECT_EQ(now, changed ? after : before) << what;
+    EXPECT_EQ(ListDir(data.inf()).size(), 4u) << what;
+  };
+  for (size_t k = 0; k < steps.size(); ++k) {
+    data.WriteSample();
+    op_fault = static_cast<int>(k);
+    Outcome outcome = Run(data, GetParam());
+    op_fault = -1;
+    const bool last = k + 1 == steps.size();  // the record's removal: done all the same
+    EXPECT_EQ(outcome.status, last ? 0 : -1) << "failing " << steps[k];
+    EXPECT_EQ(outcome.out, last ? "" : "Input/output error\n") << "failing " << steps[k];
+    if (k <= record + 2) expect(false, "failing " + steps[k]);  // up to the first syncdir
+    ASSERT_EQ(Run(data, {"-l"}).status, 0);
+    expect(k > record + 2, "failing " + steps[k] + ", then a listing");
+
+    data.WriteSample();
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      op_crash = static_cast<int>(k);
+      Run(data, GetParam());
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "crash before " << steps[k];
+    ASSERT_EQ(Run(data, {"-l"}).status, 0);
+    expect(k > record, "crash before " + steps[k] + ", then a listing");
+    if (HasFailure()) return;
+  }
+}
+
+const std::vector<std::string> kAdd = {"-P", "LX-230", "-n", "New Label Format", "-w", "29",
+                                       "-h", "70"};
+const std::vector<std::string> kDelete = {"-P", "LX-230", "-d", "Small"};
+std::string AddOrDelete(const ::testing::TestParamInfo<std::vector<std::string>>& info) {
+  return info.index == 0 ? "Add" : "Delete";
+}
+INSTANTIATE_TEST_SUITE_P(AddAndDelete, WriteFaultTest, ::testing::Values(kAdd, kDelete),
+                         AddOrDelete);
+INSTANTIATE_TEST_SUITE_P(AddAndDelete, CommitTest, ::testing::Values(kAdd, kDelete), AddOrDelete);
 
 }  // namespace

@@ -6,7 +6,7 @@
 
 #include "lineio/string_printf.h"
 #include "tool/data_set.h"
-#include "tool/label_size.h"
+#include "tool/format_id.h"
 
 namespace {
 

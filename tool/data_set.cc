@@ -1,57 +1,97 @@
 #include "tool/data_set.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "lineio/data_file.h"
-#include "lineio/line_blocks.h"
+#include "lineio/dir_ops.h"
 #include "lineio/string_printf.h"
+#include "lineio/write_all.h"
 
 namespace {
 
-// Hex digits after "KsL" in the shortest identifier (widths below 256 mm
-// give exactly this many).
-constexpr size_t kMinIdDigits = 12;
+// The record: this first line, one data file name a line, and this last
+// line, so that a record cut short is never taken for one.
+constexpr char kRecordHead[] = "kstapefmtlpr commit\n";
+constexpr char kRecordTail[] = "end\n";
+// A record names each data file at most once; anything longer is not ours.
+constexpr size_t kRecordMax = 4096;
 
-bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
-
-int HexValue(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
-
-// A line is looked at up to its first zero byte and its newline.
-std::string_view Text(std::string_view line) {
-  return line.substr(0, std::min(line.find('\0'), line.find('\n')));
+double Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-bool MatchEntry(std::string_view line, const char* name, std::string* id) {
-  std::string_view found = FormatIdIn(line);
-  std::string_view entry;
-  if (found.empty() || !EntryNameIn(line, found, &entry) || entry != name) return false;
-  id->assign(found);
-  return true;
+int Fail(std::string* failed_path, const std::string& path, int error) {
+  if (failed_path != nullptr) *failed_path = path;
+  return error;
+}
+
+enum class Record { kComplete, kIncomplete, kMalformed };
+
+bool IsPrefixOf(std::string_view part, std::string_view whole) {
+  return whole.substr(0, part.size()) == part;
+}
+
+// Reads the record |in| into the data file names it holds. A record cut
+// short (by a power cut before it was flushed: the renames had not begun)
+// is kIncomplete; anything that is neither a record nor the start of one,
+// or names anything but data files of |model|, each once, is kMalformed.
+Record ReadRecord(FILE* in, const std::string& model, std::vector<std::string>* names) {
+  std::string text(kRecordMax + 1, '\0');
+  text.resize(fread(text.data(), 1, text.size(), in));
+  if (ferror(in) || text.size() > kRecordMax) return Record::kMalformed;
+  const std::string_view head = kRecordHead;
+  if (text.size() < head.size()) return IsPrefixOf(text, head) ? Record::kIncomplete : Record::kMalformed;
+  if (!IsPrefixOf(head, text)) return Record::kMalformed;
+  std::vector<std::string> known;
+  for (const DataFileRow& row : kDataFiles) known.push_back(DataFileName(model, row.file));
+  const std::string tail(kRecordTail, strlen(kRecordTail) - 1);  // without its newline
+  for (size_t pos = head.size(); pos < text.size();) {
+    const size_t eol = text.find('\n', pos);
+    const std::string line = text.substr(pos, eol - pos);
+    if (eol == std::string::npos) {  // cut inside a line
+      const bool prefix = IsPrefixOf(line, tail) ||
+                          std::any_of(known.begin(), known.end(),
+                                      [&](const std::string& name) { return IsPrefixOf(line, name); });
+      return prefix ? Record::kIncomplete : Record::kMalformed;
+    }
+    if (line == tail) return eol + 1 == text.size() ? Record::kComplete : Record::kMalformed;
+    if (std::find(known.begin(), known.end(), line) == known.end() ||
+        std::find(names->begin(), names->end(), line) != names->end()) {
+      return Record::kMalformed;
+    }
+    names->push_back(line);
+    pos = eol + 1;
+  }
+  return Record::kIncomplete;
 }
 
 }  // namespace
 
-std::string DataFileName(const std::string& model, DataFile file) {
-  const char* m = model.c_str();
-  switch (file) {
-    case DataFile::kFuncList: return StringPrintf("ks%sfunc", m);
-    case DataFile::kPaperInfo: return StringPrintf("paperinf%spt1", m);
-    case DataFile::kRc: return StringPrintf("ks%src", m);
-    case DataFile::kImagingArea: return "ImagingArea";
-    case DataFile::kSpoolerTool: break;
+const DataFileRow& RowOf(DataFile file) {
+  for (const DataFileRow& row : kDataFiles) {
+    if (row.file == file) return row;
   }
-  return "";
+  return kDataFiles[0];  // every DataFile has a row
 }
 
-bool BuildPath(FormatRequest* request, const std::string& root, DataFile file) {
-  const char* m = request->model;
-  std::string path = file == DataFile::kSpoolerTool
-                         ? StringPrintf("%s%s/lpd/kstapefmtcups", root.c_str(), m)
-                         : StringPrintf("%s%s/inf/%s", root.c_str(), m,
-                                        DataFileName(m, file).c_str());
+std::string DataFileName(const std::string& model, DataFile file) {
+  return StringPrintf(RowOf(file).name_format, model.c_str());
+}
+
+namespace {
+
+bool StorePath(FormatRequest* request, const std::string& path) {
   if (path.size() >= sizeof(request->path)) {
     errno = ENAMETOOLONG;
     return false;
@@ -60,73 +100,184 @@ bool BuildPath(FormatRequest* request, const std::string& root, DataFile file) {
   return true;
 }
 
-std::string MakeFormatId(int name_length, int32_t width, int32_t height, int64_t seconds,
-                         long microseconds) {
-  return StringPrintf("%s%02X%02X%03X%01X%04X", "KsL", static_cast<unsigned>(name_length),
-                      static_cast<unsigned>(width), static_cast<unsigned>(height) & 0xFFFu,
-                      static_cast<unsigned>(seconds) & 0xFu,
-                      static_cast<unsigned>(microseconds) & 0xFFFFu);
+}  // namespace
+
+bool BuildPath(FormatRequest* request, const std::string& root, DataFile file) {
+  return StorePath(request, root + request->model + "/inf/" + DataFileName(request->model, file));
 }
 
-std::string_view FormatIdIn(std::string_view line) {
-  line = Text(line);
-  size_t at = line.find("KsL");
-  if (at == std::string_view::npos) return {};
-  size_t end = at + 3;
-  while (end < line.size() && IsUpperHex(line[end])) ++end;
-  if (end - at - 3 < kMinIdDigits) return {};
-  return line.substr(at, end - at);
+bool BuildSpoolerToolPath(FormatRequest* request, const std::string& root) {
+  return StorePath(request, root + request->model + "/lpd/kstapefmtcups");
 }
 
-bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* name) {
-  line = Text(line);
-  size_t length = static_cast<size_t>(HexValue(id[3]) * 16 + HexValue(id[4]));
-  size_t start = static_cast<size_t>(id.data() - line.data()) + id.size() + 1;  // the separator
-  if (start > line.size() || line.size() - start < length) return false;
-  *name = line.substr(start, length);
-  return true;
-}
+DataSet::DataSet(const std::string& root, const char* model) : root_(root), model_(model) {}
 
-FILE* OpenModelFile(const ModelDir& dir, DataFile file) {
-  if (dir.fd() < 0) {
-    errno = dir.error();
-    return nullptr;
-  }
-  return OpenDataFile(dir.fd(), DataFileName(dir.model(), file).c_str());
-}
-
-Lookup FindFormatId(const ModelDir& dir, DataFile file, const char* name, std::string* id) {
-  FILE* in = OpenModelFile(dir, file);
-  if (in == nullptr) return Lookup::kNotFound;
-  Lookup result = FindFormatIdIn(in, name, id);
-  int saved = errno;
-  fclose(in);
+DataSet::~DataSet() {
+  int saved = errno;  // the caller may still have to report an error
+  Abandon();
+  if (fd_ >= 0) close(fd_);
   errno = saved;
-  return result;
 }
 
-Lookup FindFormatIdIn(FILE* in, const char* name, std::string* id) {
-  // Only a line that holds the name can match, so only those are looked at.
-  LineBlockReader reader(in);
-  std::string_view lines;
-  while (reader.Next(&lines)) {
-    LineSpan span;
-    for (size_t pos = 0; FindLineContaining(lines, pos, name, &span); pos = span.end) {
-      if (MatchEntry(lines.substr(span.start, span.end - span.start), name, id)) {
-        return Lookup::kFound;
+std::string DataSet::InfPath(const std::string& name) const {
+  return root_ + model_ + "/inf/" + name;
+}
+
+int DataSet::Lock(int operation, double deadline) {
+  // Polled rather than blocking: a blocking flock can be made to wait
+  // forever by whoever holds the lock.
+  while (flock(fd_, operation | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return errno;
+    if (Now() >= deadline) return EWOULDBLOCK;
+    const timespec pause{0, 20 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+  return 0;
+}
+
+int DataSet::Open(Access access, std::string* failed_path, int wait_seconds) {
+  fd_ = open(InfPath("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) {
+    error_ = errno;
+    return 0;
+  }
+  const double deadline = Now() + wait_seconds;
+  if (access == Access::kChange) {
+    if (int error = Lock(LOCK_EX, deadline); error != 0) return error;
+    return Recover(failed_path);
+  }
+  // A reader recovers only when there is something to recover, and that
+  // takes the lock exclusive for a moment; then it reads under a shared
+  // lock, once no record is left.
+  for (;;) {
+    if (int error = Lock(LOCK_SH, deadline); error != 0) return error;
+    struct stat st;
+    if (fstatat(fd_, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) return Fail(failed_path, InfPath(kCommitRecordName), errno);
+      // No change is under way while the lock is held shared: any copy is
+      // left over from one that never took effect.
+      DiscardCopies();
+      return 0;
+    }
+    if (int error = Lock(LOCK_EX, deadline); error != 0) return error;
+    if (int error = Recover(failed_path); error != 0) return error;
+  }
+}
+
+int DataSet::Recover(std::string* failed_path) {
+  const std::string record_path = InfPath(kCommitRecordName);
+  struct stat st;
+  if (fstatat(fd_, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    FILE* in = OpenDataFile(fd_, kCommitRecordName);
+    if (in == nullptr) return Fail(failed_path, record_path, errno);
+    std::vector<std::string> names;
+    const Record record = ReadRecord(in, model_, &names);
+    fclose(in);
+    if (record == Record::kMalformed) return Fail(failed_path, record_path, EBADMSG);
+    // A complete record: the change was committed, and every copy that is
+    // still there goes over its data file (one that is gone was renamed
+    // before the interruption). An incomplete one: it was not, and the
+    // record goes with the copies.
+    if (record == Record::kIncomplete) names.clear();
+    for (const std::string& name : names) {
+      const std::string copy = name + kTempSuffix;
+      if (fstatat(fd_, copy.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) continue;
+        return Fail(failed_path, InfPath(copy), errno);
+      }
+      if (int error = CheckDataFile(st); error != 0) return Fail(failed_path, InfPath(copy), error);
+      if (RenameIn(fd_, copy.c_str(), name.c_str()) != 0) {
+        return Fail(failed_path, InfPath(copy), errno);
       }
     }
+    if (!names.empty() && SyncDir(fd_) != 0) return Fail(failed_path, InfPath(""), errno);
+    if (RemoveIn(fd_, kCommitRecordName) != 0) return Fail(failed_path, record_path, errno);
+  } else if (errno != ENOENT) {
+    return Fail(failed_path, record_path, errno);
   }
-  if (reader.error() == 0) return Lookup::kNotFound;
-  errno = reader.error();
-  return Lookup::kFailed;
+  DiscardCopies();
+  return 0;
 }
 
-int RewriteDataFile(const ModelDir& dir, DataFile file, const LineEdit& edit,
-                    const std::string& append) {
-  if (dir.fd() < 0) {
-    errno = dir.error();
+void DataSet::DiscardCopies() {
+  // Copies without a record belong to a change that never took effect.
+  // One that cannot be removed (a reader may not write the directory) is
+  // harmless, and makes the next copy of its file fail.
+  for (const DataFileRow& row : kDataFiles) {
+    unlinkat(fd_, (DataFileName(model_, row.file) + kTempSuffix).c_str(), 0);
+  }
+}
+
+FILE* DataSet::OpenForReading(DataFile file) const {
+  if (fd_ < 0) {
+    errno = error_;
+    return nullptr;
+  }
+  return OpenDataFile(fd_, DataFileName(model_, file).c_str());
+}
+
+int DataSet::RewriteInPlace(DataFile file, const LineEdit& edit, const std::string& append,
+                            size_t* edited) {
+  if (edited != nullptr) *edited = 0;
+  const std::string name = DataFileName(model_, file);
+  int result = fd_ < 0 ? -1 : StageRewrite(fd_, name.c_str(), edit, append, edited);
+  int error = fd_ < 0 ? error_ : errno;
+  if (result == 0) {
+    staged_.push_back(name);
+    return 0;
+  }
+  struct stat st;
+  if (error == ENOENT && !RowOf(file).required && fd_ >= 0 &&
+      fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+    return 0;  // nothing there to change
+  }
+  Abandon();
+  errno = error;
+  return -1;
+}
+
+int DataSet::Commit() {
+  if (staged_.empty()) return 0;
+  std::string record = kRecordHead;
+  for (const std::string& name : staged_) record += name + "\n";
+  record += kRecordTail;
+
+  // Up to the commit point, a failure leaves every data file as it was.
+  int error = 0;
+  int fd = CreateIn(fd_, kCommitRecordName, 0644);
+  if (fd < 0) {
+    error = errno;
+  } else {
+    if (WriteAllFd(fd, record.data(), record.size()) != 0 ||
+        SyncFile(fd, kCommitRecordName) != 0) {
+      error = errno;
+    }
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && SyncDir(fd_) != 0) error = errno;
+    if (error != 0) unlinkat(fd_, kCommitRecordName, 0);
+  }
+  if (error != 0) {
+    Abandon();
+    errno = error;
     return -1;
   }
-  return RewriteInPlace(dir.fd(), DataFileName(dir.model(), file).c_str(), edit, append);
+
+  // Committed: from here on the change stands, and what an interruption
+  // leaves undone the next run does.
+  const std::vector<std::string> names = std::move(staged_);
+  staged_.clear();
+  for (const std::string& name : names) {
+    if (RenameIn(fd_, (name + kTempSuffix).c_str(), name.c_str()) != 0) return -1;
+  }
+  if (SyncDir(fd_) != 0) return -1;
+  // Only now may the record go: until the renames are on disk, it is what
+  // completes them after a power cut. A record left behind is harmless.
+  RemoveIn(fd_, kCommitRecordName);
+  return 0;
+}
+
+void DataSet::Abandon() {
+  for (const std::string& name : staged_) unlinkat(fd_, (name + kTempSuffix).c_str(), 0);
+  staged_.clear();
 }

@@ -1,68 +1,126 @@
 #ifndef TOOL_DATA_SET_H_
 #define TOOL_DATA_SET_H_
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "lineio/rewrite.h"
 #include "tool/format_request.h"
-#include "tool/model_dir.h"
 
-// The files of one model's driver data set, under the install root.
-enum class DataFile { kSpoolerTool, kFuncList, kPaperInfo, kRc, kImagingArea };
+// A model's driver data set: the data files under "<root><model>/inf/",
+// which change together or not at all.
 
-// The func list's section header; user formats go directly after it.
-inline constexpr const char kCustomTapeHeader[] = "[CustomTape]";
+enum class DataFile { kFuncList, kPaperInfo, kRc, kImagingArea };
 
-// Builds the path of |file| for |request|'s model under |root| into the
-// request's path scratch. False (errno ENAMETOOLONG) if it does not fit.
-bool BuildPath(FormatRequest* request, const std::string& root, DataFile file);
+// What the lines that name a format look like in a data file.
+enum class EntryLines {
+  kNamed,     // "<id>/<name>...": a format is looked up by name; dropped on delete
+  kIdOnly,    // "<id>...": dropped on delete
+  kSettings,  // "<key>=<id>": reset to the default medium on delete
+};
 
-// Name of a data file (not the spooler-side tool) within the model's data
-// directory, such as "kslx230func".
+// The data files, one row each, in the order they are handled.
+struct DataFileRow {
+  DataFile file;
+  const char* name_format;  // the file's name, %s filled with the model
+  EntryLines lines;
+  bool required;  // a change fails without it; otherwise a missing file holds nothing
+};
+
+inline constexpr DataFileRow kDataFiles[] = {
+    {DataFile::kFuncList, "ks%sfunc", EntryLines::kNamed, true},
+    {DataFile::kPaperInfo, "paperinf%spt1", EntryLines::kNamed, true},
+    {DataFile::kRc, "ks%src", EntryLines::kSettings, false},
+    {DataFile::kImagingArea, "ImagingArea", EntryLines::kIdOnly, true},
+};
+
+const DataFileRow& RowOf(DataFile file);
+
+// Name of a data file within the model's data directory, such as
+// "kslx230func".
 std::string DataFileName(const std::string& model, DataFile file);
 
-// A new format identifier: "KsL", then the name length, width, height (low 12
-// bits), seconds (low 4 bits) and microseconds (low 16 bits) in upper-case
-// hex. 15 characters for widths below 256 mm, more for wider ones.
-std::string MakeFormatId(int name_length, int32_t width, int32_t height, int64_t seconds,
-                         long microseconds);
+// Build the path of data file |file|, or of the spooler-side tool, for
+// |request|'s model under |root| into the request's path scratch. False
+// (errno ENAMETOOLONG) if it does not fit.
+bool BuildPath(FormatRequest* request, const std::string& root, DataFile file);
+bool BuildSpoolerToolPath(FormatRequest* request, const std::string& root);
 
-// How a line names a format, looked at up to its first zero byte and its
-// newline. The identifier: the line's first "KsL" and the run of upper-case
-// hex digits after it (at least 12); empty if the line has none.
-std::string_view FormatIdIn(std::string_view line);
+// The record that makes a staged change take effect: it names the data
+// files whose copies are to be renamed over them.
+inline constexpr const char kCommitRecordName[] = "commit.$$$";
 
-// The entry's name: as many bytes as the identifier's fourth and fifth
-// characters give in hex, after the one separator character that follows
-// the identifier |id| (found in |line| by FormatIdIn). False if the line
-// ends first.
-bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* name);
+// How long a run waits for the model lock before it gives up.
+inline constexpr int kLockWaitSeconds = 10;
 
-// Opens data file |file| of |dir| for reading as OpenDataFile does. Null
-// with errno set; if the directory did not open, its error.
-FILE* OpenModelFile(const ModelDir& dir, DataFile file);
+// One model's data set for one run. It owns the data directory, opened
+// once and used for every file; the model lock (an advisory flock on that
+// directory: changes one at a time, while listings may read side by side);
+// and the change being made.
+//
+// A change is staged: each file's complete new content is written to a copy
+// beside it and flushed. Commit then writes and flushes a commit record
+// naming the copies and flushes the directory (the commit point), renames
+// each copy over its data file, flushes the directory again and removes the
+// record. Open, with the lock held, first completes a change whose record is
+// there and discards copies that have none, so that after a failure or a
+// crash at any moment the files are all as before the change or all as
+// after it.
+class DataSet {
+ public:
+  enum class Access { kRead, kChange };
 
-enum class Lookup { kFound, kNotFound, kFailed };
+  // |root| ends with '/'. Nothing is opened yet.
+  DataSet(const std::string& root, const char* model);
+  // Discards a staged change that was not committed.
+  ~DataSet();
+  DataSet(const DataSet&) = delete;
+  DataSet& operator=(const DataSet&) = delete;
 
-// Looks |name| up in data file |file| of |dir|. A line holds an entry if it
-// contains "KsL"; only the first "KsL" of a line is looked at. The identifier
-// is "KsL" and the run of upper-case hex digits after it (at least 12); its
-// fourth and fifth characters give the name length L in hex, and the name is
-// the L bytes after the one separator character that follows. The first
-// entry whose name equals |name| byte for byte wins. A file that does not
-// open, or is refused as OpenDataFile refuses it, holds no entry. kFailed,
-// with errno set, for a read error or a line longer than kLineMax: the file
-// could hold the entry further on.
-Lookup FindFormatId(const ModelDir& dir, DataFile file, const char* name, std::string* id);
+  // Opens the data directory, takes the model lock, waiting at most
+  // |wait_seconds| (anyone who can open the directory can hold it), and
+  // recovers what an interrupted run left. Returns 0, or an errno (then
+  // *failed_path, if not empty, names what failed): EWOULDBLOCK once the
+  // wait is over; EBADMSG for a commit record that is not one. A directory
+  // that does not open is no failure here: every data file then fails to
+  // open with its error.
+  int Open(Access access, std::string* failed_path, int wait_seconds = kLockWaitSeconds);
 
-// The same lookup over an open stream.
-Lookup FindFormatIdIn(FILE* in, const char* name, std::string* id);
+  // Opens data file |file| for reading as OpenDataFile does. Null with
+  // errno set; ENOENT for a file that does not exist.
+  FILE* OpenForReading(DataFile file) const;
 
-// RewriteInPlace on data file |file| of |dir|: -1 with errno set on failure.
-int RewriteDataFile(const ModelDir& dir, DataFile file, const LineEdit& edit,
-                    const std::string& append);
+  // Stages the rewrite of |file| (see StageRewrite) as part of the change.
+  // A file that is not required and does not exist is left out. Returns 0,
+  // or -1 with errno set; the change is then discarded as a whole.
+  int RewriteInPlace(DataFile file, const LineEdit& edit, const std::string& append,
+                     size_t* edited = nullptr);
+
+  // Makes every staged rewrite take effect at once. Returns 0, or -1 with
+  // errno set. A failure before the commit point discards the change and
+  // leaves every file as it was; after it (a rename or the final flush
+  // failing) the change stands and the next Open completes it.
+  int Commit();
+
+  // Removes the staged copies.
+  void Abandon();
+
+  const std::string& root() const { return root_; }
+  const std::string& model() const { return model_; }
+  int fd() const { return fd_; }
+
+ private:
+  int Recover(std::string* failed_path);
+  void DiscardCopies();
+  int Lock(int operation, double deadline);
+  std::string InfPath(const std::string& name) const;
+
+  std::string root_;
+  std::string model_;
+  int fd_ = -1;
+  int error_ = 0;                    // why the directory did not open
+  std::vector<std::string> staged_;  // data files whose copies are written
+};
 
 #endif  // TOOL_DATA_SET_H_

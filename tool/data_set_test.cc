@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "lineio/line_reader.h"
-#include "lineio/string_printf.h"
 #include "tests/test_util.h"
-#include "tool/label_size.h"
+#include "tool/format_id.h"
+#include "tool/lookup.h"
 
 namespace {
 
@@ -26,31 +26,24 @@ TEST(BuildPathTest, FillsTheTemplatesWithTheModel) {
   EXPECT_STREQ(request.path, "/opt/kestrel/Tavlix/lx230/inf/kslx230rc");
   ASSERT_TRUE(BuildPath(&request, root, DataFile::kImagingArea));
   EXPECT_STREQ(request.path, "/opt/kestrel/Tavlix/lx230/inf/ImagingArea");
-  ASSERT_TRUE(BuildPath(&request, root, DataFile::kSpoolerTool));
+  ASSERT_TRUE(BuildSpoolerToolPath(&request, root));
   EXPECT_STREQ(request.path, "/opt/kestrel/Tavlix/lx230/lpd/kstapefmtcups");
   EXPECT_FALSE(BuildPath(&request, std::string(1100, 'r'), DataFile::kRc));
-}
-
-TEST(MakeFormatIdTest, FieldsAndWidths) {
-  EXPECT_EQ(MakeFormatId(16, 29, 70, 0x12345, 0xAB1234), "KsL101D04651234");
-  EXPECT_EQ(MakeFormatId(1, 1, 0x1FFF, 0xF, 0xFFFF), "KsL0101FFFFFFFF");  // height masked
-  EXPECT_EQ(MakeFormatId(32, 255, 1, 0, 0), "KsL20FF00100000");
-  EXPECT_EQ(MakeFormatId(5, 256, 70, 0, 0), "KsL0510004600000");    // 16 characters
-  EXPECT_EQ(MakeFormatId(5, 2147483647, 70, 0, 0).size(), 21u);
 }
 
 class FindFormatIdTest : public ::testing::Test {
  protected:
   Lookup LookUp(const std::string& content, const char* name, std::string* id) {
     WriteFile(data_.func(), content);
-    ModelDir dir(data_.root, "lx230");
-    return FindFormatId(dir, DataFile::kFuncList, name, id);
+    DataSet set(data_.root, "lx230");
+    EXPECT_EQ(set.Open(DataSet::Access::kRead, nullptr), 0);
+    return FindFormatId(set, DataFile::kFuncList, name, id);
   }
   bool Find(const std::string& content, const char* name, std::string* id) {
     return LookUp(content, name, id) == Lookup::kFound;
   }
   TempDir dir_;
-  DataSet data_{dir_.path()};
+  TestData data_{dir_.path()};
 };
 
 TEST_F(FindFormatIdTest, MatchesTheWholeNameOnly) {
@@ -94,8 +87,9 @@ TEST_F(FindFormatIdTest, MalformedEntriesNeverMatchNorReadPastTheLine) {
   EXPECT_FALSE(Find(std::string("KsL031D0465AAAA/A\0c\n", 20), "Abc", &id));  // zero byte
   EXPECT_FALSE(Find("KsL001D0465AAAA/\n", "A", &id));               // empty name
   unlink(data_.func().c_str());
-  EXPECT_EQ(FindFormatId(ModelDir(data_.root, "lx230"), DataFile::kFuncList, "Abc", &id),
-            Lookup::kNotFound);
+  DataSet set(data_.root, "lx230");
+  ASSERT_EQ(set.Open(DataSet::Access::kRead, nullptr), 0);
+  EXPECT_EQ(FindFormatId(set, DataFile::kFuncList, "Abc", &id), Lookup::kNotFound);
 }
 
 // The entry may lie beyond a line too long to read: that is no "not found".
@@ -108,29 +102,59 @@ TEST_F(FindFormatIdTest, ALineTooLongToReadIsAFailure) {
   EXPECT_EQ(errno, EFBIG);
 }
 
-TEST(LabelSizeTest, WorkedExamples) {
-  int32_t w = 0, h = 0;
-  ASSERT_TRUE(WidthDots(29, &w));
-  ASSERT_TRUE(HeightDots(70, &h));
-  EXPECT_EQ(w, 306);
-  EXPECT_EQ(h, 754);
-  ASSERT_TRUE(WidthDots(54, &w));
-  EXPECT_EQ(w, 590);  // the formula would give 601
-  ASSERT_TRUE(WidthDots(62, &w));
-  EXPECT_EQ(w, 695);
-  ASSERT_TRUE(HeightDots(100, &h));
-  EXPECT_EQ(h, 1108);
-  ASSERT_TRUE(HeightDots(5, &h));
-  EXPECT_EQ(h, -11);  // truncated toward zero
-  ASSERT_TRUE(HeightDots(6, &h));
-  EXPECT_EQ(h, 0);
-  EXPECT_FALSE(WidthDots(2147483647, &w));
-  EXPECT_FALSE(HeightDots(183000000, &h));
+// What an interrupted run left: a complete record is carried out, one cut
+// short is discarded with the copies it would have named, and anything else
+// at the record's name is refused, not followed, and nothing changes.
+TEST(DataSetTest, ARecordIsCompletedDiscardedOrRefused) {
+  TempDir dir;
+  TestData data(dir.path());
+  data.WriteSample();
+  const std::string record = data.inf() + "commit.$$$";
+  auto open = [&](std::string* failed_path) {
+    DataSet set(data.root, "lx230");
+    return set.Open(DataSet::Access::kChange, failed_path);
+  };
+  auto stage = [&] {
+    WriteFile(data.func() + ".$$$", "new func\n", 0666);
+    WriteFile(data.area() + ".$$$", "new area\n", 0666);
+  };
 
-  EXPECT_EQ(StringPrintf("%.2f %.2f %.2f %.2f", kLeftMarginPoints, kBottomMarginPoints,
-                         RightEdgePoints(29), TopEdgePoints(70)),
-            "4.32 8.40 77.76 189.72");
-  EXPECT_EQ(StringPrintf("%.2f %.2f", RightEdgePoints(54), TopEdgePoints(100)), "148.52 274.63");
+  stage();
+  WriteFile(record, "kstapefmtlpr commit\nkslx230func\nImagingArea\nend\n");
+  ASSERT_EQ(open(nullptr), 0);
+  EXPECT_EQ(data.Snapshot(), (std::vector<std::string>{"new func\n", kSamplePaper, kSampleRc,
+                                                       "new area\n"}));
+  EXPECT_EQ(ListDir(data.inf()).size(), 4u);
+
+  data.WriteSample();
+  for (const char* cut : {"", "kstapefmtlpr co", "kstapefmtlpr commit\nkslx230func\nImag",
+                          "kstapefmtlpr commit\nkslx230func\nImagingArea\ne"}) {
+    stage();
+    WriteFile(record, cut);
+    ASSERT_EQ(open(nullptr), 0) << cut;
+    EXPECT_EQ(ReadFile(data.func()), kSampleFunc) << cut;
+    EXPECT_EQ(ListDir(data.inf()).size(), 4u) << cut;
+  }
+
+  const std::string secret = dir / "secret";
+  WriteFile(secret, "kstapefmtlpr commit\nkslx230func\nend\n", 0600);
+  for (const char* planted : {"kstapefmtlpr commit\n../../etc/passwd\nend\n",
+                              "kstapefmtlpr commit\nkslx230func\nkslx230func\nend\n",
+                              "kstapefmtlpr commit\nkslx230func\nend\nmore\n", "garbage",
+                              "symlink"}) {
+    stage();
+    if (std::string(planted) == "symlink") {
+      ASSERT_EQ(symlink(secret.c_str(), record.c_str()), 0);
+    } else {
+      WriteFile(record, planted);
+    }
+    std::string failed_path;
+    EXPECT_EQ(open(&failed_path), std::string(planted) == "symlink" ? ELOOP : EBADMSG) << planted;
+    EXPECT_EQ(failed_path, record);
+    EXPECT_EQ(ReadFile(data.func()), kSampleFunc) << planted;
+    EXPECT_EQ(ReadFile(data.func() + ".$$$"), "new func\n") << planted;  // left for a look
+    unlink(record.c_str());
+  }
 }
 
 }  // namespace

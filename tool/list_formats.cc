@@ -14,7 +14,7 @@
 #include "lineio/string_printf.h"
 #include "lineio/write_all.h"
 #include "tool/data_set.h"
-#include "tool/label_size.h"
+#include "tool/format_id.h"
 
 namespace {
 
@@ -90,9 +90,9 @@ class IdTable {
 // that identifier. A file that does not open holds none, unless |must_open|.
 // False with errno set on a failure.
 template <typename LineFn>
-bool ForEachIdLine(const ModelDir& dir, DataFile file, bool must_open, LineFn line_fn) {
-  FILE* in = OpenModelFile(dir, file);
-  if (in == nullptr) return !must_open;
+bool ForEachIdLine(const DataSet& data, DataFile file, bool must_open, LineFn line_fn) {
+  FILE* in = data.OpenForReading(file);
+  if (in == nullptr) return !must_open && errno == ENOENT;
   LineBlockReader reader(in);
   std::string_view block;
   while (reader.Next(&block)) {
@@ -107,25 +107,6 @@ bool ForEachIdLine(const ModelDir& dir, DataFile file, bool must_open, LineFn li
   fclose(in);
   errno = error;
   return error == 0;
-}
-
-// The millimetres that |points| stand for once |margin| is added back.
-bool ToMillimetres(double points, double margin, int32_t* mm) {
-  const double value = std::round((points + margin) / 72.0 * kMmPerInch);
-  if (!(std::fabs(value) <= std::numeric_limits<int32_t>::max())) return false;  // NaN too
-  *mm = static_cast<int32_t>(value);
-  return true;
-}
-
-// The size an imaging area line gives: its third and fourth numbers.
-bool SizeFromImagingArea(std::string_view text, std::string_view id, int32_t* width,
-                         int32_t* height) {
-  const size_t after = static_cast<size_t>(id.data() - text.data()) + id.size();
-  const std::string rest(text.substr(after, text.find('\n', after) - after));
-  double n[4];
-  return sscanf(rest.c_str(), " : %lf %lf %lf %lf", &n[0], &n[1], &n[2], &n[3]) == 4 &&
-         ToMillimetres(n[2], kLeftMarginPoints, width) &&
-         ToMillimetres(n[3], kBottomMarginPoints, height);
 }
 
 // Control bytes as \xNN, so that each format stays one line of four fields.
@@ -144,12 +125,12 @@ std::string Printable(std::string_view name) {
 
 class Lister {
  public:
-  Lister(const ModelDir& dir, FILE* out)
-      : dir_(dir),
+  Lister(const DataSet& data, FILE* out)
+      : data_(data),
         out_(out),
-        func_name_(DataFileName(dir.model(), DataFile::kFuncList)),
-        paper_name_(DataFileName(dir.model(), DataFile::kPaperInfo)),
-        area_name_(DataFileName(dir.model(), DataFile::kImagingArea)) {}
+        func_name_(DataFileName(data.model(), DataFile::kFuncList)),
+        paper_name_(DataFileName(data.model(), DataFile::kPaperInfo)),
+        area_name_(DataFileName(data.model(), DataFile::kImagingArea)) {}
 
   int Run() {
     auto add_area = [this](std::string_view text, std::string_view id) {
@@ -160,8 +141,8 @@ class Lister {
     auto add_paper = [this](std::string_view, std::string_view id) {
       paper_.Add(id, 0, 0, false);
     };
-    if (!ForEachIdLine(dir_, DataFile::kImagingArea, false, add_area) ||
-        !ForEachIdLine(dir_, DataFile::kPaperInfo, false, add_paper)) {
+    if (!ForEachIdLine(data_, DataFile::kImagingArea, false, add_area) ||
+        !ForEachIdLine(data_, DataFile::kPaperInfo, false, add_paper)) {
       return -1;
     }
     area_.Index();
@@ -178,8 +159,8 @@ class Lister {
       std::string_view name;
       if (EntryNameIn(text, id, &name)) Write(name, id, true);
     };
-    if (!ForEachIdLine(dir_, DataFile::kFuncList, true, mark) ||
-        !ForEachIdLine(dir_, DataFile::kFuncList, true, list)) {
+    if (!ForEachIdLine(data_, DataFile::kFuncList, true, mark) ||
+        !ForEachIdLine(data_, DataFile::kFuncList, true, list)) {
       return -1;
     }
     // What the func list lacks, each identifier once: by the paper info
@@ -192,7 +173,7 @@ class Lister {
       if (!EntryNameIn(text, id, &name)) name = {};
       Write(name, id, false);
     };
-    if (!ForEachIdLine(dir_, DataFile::kPaperInfo, false, list_paper)) return -1;
+    if (!ForEachIdLine(data_, DataFile::kPaperInfo, false, list_paper)) return -1;
     for (size_t i = 0; i < area_.size(); ++i) {
       std::string_view id = area_.Id(i);
       IdTable::Entry* e = area_.Find(id);
@@ -213,16 +194,7 @@ class Lister {
       width = area->width;
       height = area->height;
     } else {
-      // The identifier's width field (between the name length and the last
-      // eight digits) and its 12-bit height field.
-      const std::string digits(id.substr(3));
-      const size_t width_digits = digits.size() - 10;
-      const unsigned long long field =
-          strtoull(digits.substr(2, width_digits).c_str(), nullptr, 16);
-      width = static_cast<int32_t>(
-          std::min<unsigned long long>(field, std::numeric_limits<int32_t>::max()));
-      const std::string height_field = digits.substr(2 + width_digits, 3);
-      height = static_cast<int32_t>(strtol(height_field.c_str(), nullptr, 16));
+      SizeFromId(id, &width, &height);
     }
     std::string state;
     auto lacks = [&state](const std::string& file) {
@@ -239,7 +211,7 @@ class Lister {
     }
   }
 
-  const ModelDir& dir_;
+  const DataSet& data_;
   FILE* out_;
   const std::string func_name_, paper_name_, area_name_;
   IdTable area_, paper_;
@@ -248,4 +220,4 @@ class Lister {
 
 }  // namespace
 
-int ListFormats(const ModelDir& dir, FILE* out) { return Lister(dir, out).Run(); }
+int ListFormats(const DataSet& data, FILE* out) { return Lister(data, out).Run(); }

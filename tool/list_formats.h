@@ -3,9 +3,9 @@
 
 #include <cstdio>
 
-#include "tool/model_dir.h"
+#include "tool/data_set.h"
 
-// Writes the custom formats of |dir|'s model to |out|, one line each, fields
+// Writes the custom formats of |data|'s model to |out|, one line each, fields
 // separated by a tab: "<name>\t<W>x<H>\t<identifier>\t<state>\n".
 //
 // First each entry of the func list, in file order; then each identifier
@@ -20,6 +20,6 @@
 // the files cannot be read (a missing paper info or imaging area file just
 // holds no lines); nothing is written then, unless a file changed while it
 // was read. Changes no file.
-int ListFormats(const ModelDir& dir, FILE* out);
+int ListFormats(const DataSet& data, FILE* out);
 
 #endif  // TOOL_LIST_FORMATS_H_

@@ -16,10 +16,14 @@ namespace {
 
 class ListFormatsTest : public ::testing::Test {
  protected:
-  void SetUp() override { data_.WriteSample(); }
+  void SetUp() override {
+    data_.WriteSample();
+    ASSERT_EQ(set_.Open(DataSet::Access::kChange, nullptr), 0);
+  }
 
   void Add(const char* name, int32_t width, int32_t height, long micros) {
-    ASSERT_EQ(AddFormatAt(TestRequest(name, width, height), dir_, 0, micros), kOpDone);
+    QueueTimes({{0, micros}});
+    ASSERT_EQ(AddFormat(TestRequest(name, width, height), set_, QueuedTime), kOpDone);
   }
 
   // Removes the lines of |path| that hold |text|.
@@ -38,7 +42,7 @@ class ListFormatsTest : public ::testing::Test {
     char* text = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&text, &size);
-    int status = ListFormats(dir_, out);
+    int status = ListFormats(set_, out);
     int error = errno;
     fclose(out);
     std::string listing(text, size);
@@ -53,8 +57,8 @@ class ListFormatsTest : public ::testing::Test {
   }
 
   TempDir temp_;
-  DataSet data_{temp_.path()};
-  ModelDir dir_{data_.root, "lx230"};
+  TestData data_{temp_.path()};
+  DataSet set_{data_.root, "lx230"};
 };
 
 TEST_F(ListFormatsTest, EveryKindOfFormatInExactBytes) {

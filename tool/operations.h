@@ -2,38 +2,35 @@
 #define TOOL_OPERATIONS_H_
 
 #include <cstdint>
-#include <string>
 
+#include "tool/data_set.h"
 #include "tool/format_request.h"
-#include "tool/model_dir.h"
 
-// The two operations on a model's driver data set, the install root and
-// data directory of |dir|. Both first have the spooler-side tool do its part
-// and touch no data file if it fails. Results are OperationResult values; on
-// kOpOpenFailed errno says why, and data files handled before the failing
-// one keep their new content.
+// The two operations on a model's data set, opened for a change. Both first
+// have the spooler-side tool do its part and touch no data file if it
+// fails; then they change the data files as one unit (all or nothing).
+// Results are OperationResult values; on kOpOpenFailed errno says why.
 
-// Removes the format named request.name: its lines leave the func list, the
-// paper info and imaging area files, and an rc line naming it falls back to
-// the default medium. kOpNotFound if the name is not in the func list or the
-// paper info file.
-int DeleteFormat(FormatRequest request, const ModelDir& dir);
+// Removes the format named request.name. Its identifiers are those of the
+// first entry of that name in the func list and in the paper info file
+// (an interrupted run of an older version may have left them differing);
+// if neither names it and the name is itself an identifier, that one. Every
+// line of those identifiers leaves the func list, the paper info and
+// imaging area files, and an rc setting naming one falls back to the
+// default medium. kOpNotFound if there is no such format.
+int DeleteFormat(FormatRequest request, DataSet& data);
 
-// Enters a new format of request.name, width and height under a fresh
-// identifier made from the time of day.
-int AddFormat(FormatRequest request, const ModelDir& dir);
+// The time of day an identifier is made from; false with errno set if it
+// cannot be read.
+using TimeSource = bool (*)(int64_t* seconds, long* microseconds);
+bool TimeOfDay(int64_t* seconds, long* microseconds);
 
-// As AddFormat, with the time of day given.
-int AddFormatAt(FormatRequest request, const ModelDir& dir, int64_t seconds,
-                long microseconds);
+// How often an add reads the time again when the identifier made from it is
+// already in use.
+inline constexpr int kIdTries = 100;
 
-// The entry lines an add writes into the paper info and imaging area files.
-// False if the size in dots does not fit 32 bits.
-bool PaperInfoLine(const std::string& id, const char* name, int32_t width, int32_t height,
-                   std::string* line);
-std::string ImagingAreaLine(const std::string& id, int32_t width, int32_t height);
-
-// The rc line that replaces a setting naming a deleted format.
-inline constexpr const char kRcResetLine[] = "MediaSize=29x90\n";
+// Enters a new format of request.name, width and height under an
+// identifier made from the time of day that no data file holds yet.
+int AddFormat(FormatRequest request, DataSet& data, TimeSource now = TimeOfDay);
 
 #endif  // TOOL_OPERATIONS_H_

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 
 #include "tests/test_util.h"
+#include "tool/format_id.h"
 
 namespace {
 
@@ -13,16 +17,19 @@ class OperationsTest : public ::testing::Test {
   void SetUp() override {
     data_.WriteSample();
     data_.RecordSpoolerCalls();
+    ASSERT_EQ(set_.Open(DataSet::Access::kChange, nullptr), 0);
   }
 
   int Add(const char* name, int32_t width, int32_t height, long seconds = 0x5,
           long micros = 0x1234) {
-    return AddFormatAt(TestRequest(name, width, height), model_dir_, seconds, micros);
+    QueueTimes({{seconds, micros}});
+    return AddFormat(TestRequest(name, width, height), set_, QueuedTime);
   }
+  int Delete(const char* name) { return DeleteFormat(TestRequest(name), set_); }
 
   TempDir dir_;
-  DataSet data_{dir_.path()};
-  ModelDir model_dir_{data_.root, "lx230"};
+  TestData data_{dir_.path()};
+  DataSet set_{data_.root, "lx230"};
 };
 
 TEST_F(OperationsTest, AddEntersTheFormatInThreeFiles) {
@@ -62,18 +69,18 @@ TEST_F(OperationsTest, FuncListEntryGoesAfterEachCustomTapeLine) {
   EXPECT_EQ(ReadFile(data_.func()),
             "[CustomTape]\nKsL011D04600000/N\nold\n[CustomTape] again\nKsL011D04600000/N\n");
   WriteFile(data_.func(), "[Tape]\n");
-  ASSERT_EQ(Add("M", 29, 70, 0, 0), kOpDone);
+  ASSERT_EQ(Add("M", 29, 70, 0, 1), kOpDone);
   EXPECT_EQ(ReadFile(data_.func()), "[Tape]\n");  // no section, no entry
   EXPECT_NE(ReadFile(data_.paper()).find("/M:"), std::string::npos);
 }
 
 TEST_F(OperationsTest, DeleteRemovesTheFormatEverywhereAndResetsTheRc) {
   WriteFile(data_.rc(), "Copies=1\nMediaSize=KsL053E0643ABCD\nOther KsL053E0643ABCD too\nEnd\n");
-  ASSERT_EQ(DeleteFormat(TestRequest("Small"), model_dir_), kOpDone);
+  ASSERT_EQ(Delete("Small"), kOpDone);
   EXPECT_EQ(ReadFile(data_.func()),
             "# media of the LX-230\n[Tape]\nDK29x90\nDK62x100\n[CustomTape]\n[End]\n");
   EXPECT_EQ(ReadFile(data_.paper()), "DK29x90:\t306\t990\nDK62x100:\t695\t1108\n");
-  EXPECT_EQ(ReadFile(data_.rc()), "Copies=1\nMediaSize=29x90\nMediaSize=29x90\nEnd\n");
+  EXPECT_EQ(ReadFile(data_.rc()), "Copies=1\nMediaSize=29x90\nOther KsL053E0643ABCD too\nEnd\n");
   EXPECT_EQ(ReadFile(data_.area()), "DK29x90\t:\t4.32\t8.40\t77.76\t246.33\n");
   for (const std::string& path : {data_.func(), data_.paper(), data_.rc(), data_.area()}) {
     EXPECT_EQ(PermissionBits(path), 0666u) << path;
@@ -86,39 +93,78 @@ TEST_F(OperationsTest, DeleteRemovesTheFormatEverywhereAndResetsTheRc) {
 TEST_F(OperationsTest, AddThenDeleteRestoresTheDataSet) {
   std::vector<std::string> before = data_.Snapshot();
   ASSERT_EQ(Add("Round trip", 40, 60), kOpDone);
-  ASSERT_EQ(DeleteFormat(TestRequest("Round trip"), model_dir_), kOpDone);
+  ASSERT_EQ(Delete("Round trip"), kOpDone);
   EXPECT_EQ(data_.Snapshot(), before);
 }
 
-TEST_F(OperationsTest, DeleteUsesTheIdentifierOfThePaperInfoFile) {
+// A run interrupted under an older version could leave a format in some
+// files only, or under two identifiers: a delete takes it whole.
+TEST_F(OperationsTest, AFormatHalfEnteredGoesAsAWhole) {
   WriteFile(data_.func(), "[CustomTape]\nKsL03AAAAAAAAAAA/Abc\nkeep\n");
-  WriteFile(data_.paper(), "KsL03BBBBBBBBBBB/Abc:\t1\t2\nKsL03AAAAAAAAAAA/kept\n");
-  WriteFile(data_.area(), "KsL03AAAAAAAAAAA\t:\tstays\nKsL03BBBBBBBBBBB\t:\tgoes\n");
-  ASSERT_EQ(DeleteFormat(TestRequest("Abc"), model_dir_), kOpDone);
+  WriteFile(data_.paper(), "KsL03BBBBBBBBBBB/Abc:\t1\t2\nKsL03CCCCCCCCCCC/Cde:\t1\t2\n");
+  WriteFile(data_.area(), "KsL03AAAAAAAAAAA\t:\tgoes\nKsL03BBBBBBBBBBB\t:\tgoes\nother\n");
+  WriteFile(data_.rc(), "MediaSize=KsL03BBBBBBBBBBB\n");
+  ASSERT_EQ(Delete("Abc"), kOpDone);
   EXPECT_EQ(ReadFile(data_.func()), "[CustomTape]\nkeep\n");
-  EXPECT_EQ(ReadFile(data_.paper()), "KsL03AAAAAAAAAAA/kept\n");
-  EXPECT_EQ(ReadFile(data_.area()), "KsL03AAAAAAAAAAA\t:\tstays\n");
+  EXPECT_EQ(ReadFile(data_.paper()), "KsL03CCCCCCCCCCC/Cde:\t1\t2\n");
+  EXPECT_EQ(ReadFile(data_.area()), "other\n");
+  EXPECT_EQ(ReadFile(data_.rc()), kRcResetLine);
+
+  // Only in the imaging area file, as the listing shows it: by identifier.
+  WriteFile(data_.area(), "KsL03DDDDDDDDDDD\t:\tleft\nother\n");
+  EXPECT_EQ(Delete("KsL03DDDDDDDDDDD"), kOpDone);
+  EXPECT_EQ(ReadFile(data_.area()), "other\n");
+  EXPECT_EQ(Delete("KsL03DDDDDDDDDDD"), kOpNotFound);
+  EXPECT_EQ(data_.SpoolerCalls().back(),
+            (std::vector<std::string>{"-P", "LX-230", "-d", "KsL03DDDDDDDDDDD", "-show", "1"}));
+}
+
+// Only lines whose identifier is the deleted one's go: not lines that hold it
+// inside a name, nor those of an identifier that extends it.
+TEST_F(OperationsTest, DeleteTakesWholeIdentifiersOnly) {
+  const std::string narrow = "KsL0412C046AB12", wide = "KsL0412C046AB1234";
+  WriteFile(data_.func(), "[CustomTape]\n" + wide + "/Wide\n" + narrow + "/Thin\n" +
+                              "KsL131D0465EEEE/ref " + narrow + " \n");
+  WriteFile(data_.paper(), narrow + "/Thin:\t1\t2\n" + wide + "/Wide:\t1\t2\n");
+  WriteFile(data_.area(), narrow + "\t:\t1\n" + wide + "\t:\t2\n");
+  WriteFile(data_.rc(), "MediaSize=" + wide + "\nNote=" + narrow + " old\n");
+  ASSERT_EQ(Delete("Thin"), kOpDone);
+  EXPECT_EQ(ReadFile(data_.func()),
+            "[CustomTape]\n" + wide + "/Wide\nKsL131D0465EEEE/ref " + narrow + " \n");
+  EXPECT_EQ(ReadFile(data_.paper()), wide + "/Wide:\t1\t2\n");
+  EXPECT_EQ(ReadFile(data_.area()), wide + "\t:\t2\n");
+  EXPECT_EQ(ReadFile(data_.rc()), "MediaSize=" + wide + "\nNote=" + narrow + " old\n");
+}
+
+// Two adds at times that give one identifier: the second takes the time
+// again, so that deleting one format never takes the other.
+TEST_F(OperationsTest, AnIdentifierInUseIsNeverWrittenAgain) {
+  QueueTimes({{1, 0x77}});
+  ASSERT_EQ(AddFormat(TestRequest("One", 29, 70), set_, QueuedTime), kOpDone);
+  QueueTimes({{1, 0x77}, {1, 0x77}, {2, 0x78}});
+  ASSERT_EQ(AddFormat(TestRequest("Two", 29, 70), set_, QueuedTime), kOpDone);
+  EXPECT_NE(ReadFile(data_.func()).find("KsL031D04620078/Two\n"), std::string::npos);
+  ASSERT_EQ(Delete("One"), kOpDone);
+  EXPECT_NE(ReadFile(data_.paper()).find("KsL031D04620078/Two:"), std::string::npos);
+  EXPECT_NE(ReadFile(data_.area()).find("KsL031D04620078\t"), std::string::npos);
+
+  QueueTimes({{2, 0x78}});  // taken however often the time is read
+  errno = 0;
+  EXPECT_EQ(AddFormat(TestRequest("Six", 29, 70), set_, QueuedTime), kOpOpenFailed);
+  EXPECT_EQ(errno, EEXIST);
 }
 
 TEST_F(OperationsTest, DeleteOfAnUnknownNameChangesNothing) {
   std::vector<std::string> before = data_.Snapshot();
-  EXPECT_EQ(DeleteFormat(TestRequest("Nobody"), model_dir_), kOpNotFound);
+  EXPECT_EQ(Delete("Nobody"), kOpNotFound);
   EXPECT_EQ(data_.Snapshot(), before);
   EXPECT_EQ(data_.SpoolerCalls().size(), 1u);  // the spooler-side tool was still asked
-}
-
-TEST_F(OperationsTest, NameMissingFromThePaperInfoStopsAfterTheFuncList) {
-  WriteFile(data_.paper(), "DK29x90:\t306\t990\n");
-  EXPECT_EQ(DeleteFormat(TestRequest("Small"), model_dir_), kOpNotFound);
-  EXPECT_EQ(ReadFile(data_.func()).find("Small"), std::string::npos);
-  EXPECT_EQ(ReadFile(data_.area()), kSampleArea);
-  EXPECT_EQ(ReadFile(data_.rc()), kSampleRc);
 }
 
 TEST_F(OperationsTest, SpoolerFailureTouchesNoDataFile) {
   std::vector<std::string> before = data_.Snapshot();
   data_.FailSpooler(1);
-  EXPECT_EQ(DeleteFormat(TestRequest("Small"), model_dir_), kOpSpoolerFailed);
+  EXPECT_EQ(Delete("Small"), kOpSpoolerFailed);
   EXPECT_EQ(Add("New", 29, 70), kOpSpoolerFailed);
   EXPECT_EQ(data_.Snapshot(), before);
   EXPECT_EQ(PermissionBits(data_.func()), 0644u);
@@ -126,24 +172,36 @@ TEST_F(OperationsTest, SpoolerFailureTouchesNoDataFile) {
 
 TEST_F(OperationsTest, ModelWithoutRcFileStillDeletesEverywhere) {
   unlink(data_.rc().c_str());
-  ASSERT_EQ(DeleteFormat(TestRequest("Small"), model_dir_), kOpDone);
+  ASSERT_EQ(Delete("Small"), kOpDone);
   EXPECT_EQ(ReadFile(data_.area()), "DK29x90\t:\t4.32\t8.40\t77.76\t246.33\n");
   EXPECT_FALSE(Exists(data_.rc()));
   ASSERT_EQ(Add("Small", 62, 100), kOpDone);
 }
 
-TEST_F(OperationsTest, OpenFailuresReportErrno) {
+TEST_F(OperationsTest, AFailureAtTheLastFileChangesNoFile) {
+  const std::vector<std::string> before = data_.Snapshot();
   unlink(data_.area().c_str());
+  ASSERT_EQ(mkdir(data_.area().c_str(), 0777), 0);
   errno = 0;
   EXPECT_EQ(Add("New", 29, 70), kOpOpenFailed);
-  EXPECT_EQ(errno, ENOENT);
-  // Files handled before the failing one keep their new content.
-  EXPECT_NE(ReadFile(data_.paper()).find("/New:"), std::string::npos);
+  EXPECT_EQ(errno, EISDIR);
+  EXPECT_EQ(Delete("Small"), kOpOpenFailed);
+  rmdir(data_.area().c_str());
+  WriteFile(data_.area(), kSampleArea);
+  EXPECT_EQ(data_.Snapshot(), before);
+  EXPECT_EQ(PermissionBits(data_.func()), 0644u);
+  EXPECT_EQ(ListDir(data_.inf()).size(), 4u);  // no copy, no record
+
+  // A func list that is refused is no "not found": the format could be there.
+  unlink(data_.func().c_str());
+  ASSERT_EQ(symlink(data_.paper().c_str(), data_.func().c_str()), 0);
+  EXPECT_EQ(Delete("Small"), kOpOpenFailed);
+  EXPECT_EQ(errno, ELOOP);
 }
 
 TEST_F(OperationsTest, WideFormatsAreReplacedAndDeletedLikeOthers) {
   ASSERT_EQ(Add("Wide", 300, 70, 1, 1), kOpDone);
-  ASSERT_EQ(DeleteFormat(TestRequest("Wide"), model_dir_), kOpDone);
+  ASSERT_EQ(Delete("Wide"), kOpDone);
   ASSERT_EQ(Add("Wide", 300, 70, 2, 2), kOpDone);
   std::string func = ReadFile(data_.func());
   EXPECT_EQ(func.find("KsL0412C0461"), std::string::npos);

@@ -6,36 +6,27 @@
 #include <cerrno>
 #include <cstring>
 
-#include "lineio/rewrite.h"
 #include "lineio/write_all.h"
 #include "tool/command_line.h"
 #include "tool/data_set.h"
 #include "tool/list_formats.h"
-#include "tool/model_dir.h"
 #include "tool/operations.h"
 
 namespace {
 
 constexpr int kExitFailure = -1;
 
-// With the lock held no other run is writing, so a temporary copy beside a
-// data file can only be left over from a run that was killed.
-void RemoveStaleCopies(const ModelDir& dir) {
-  for (DataFile file : {DataFile::kFuncList, DataFile::kPaperInfo, DataFile::kRc,
-                        DataFile::kImagingArea}) {
-    unlinkat(dir.fd(), (DataFileName(dir.model(), file) + kTempSuffix).c_str(), 0);
-  }
-}
-
 void Print(FILE* out, const std::string& text) { WriteAll(text.data(), text.size(), out); }
 
-int ReportError(FILE* out, int error) {
-  Print(out, std::string(strerror(error)) + "\n");
+// The error text alone for the data files (their names are fixed), or
+// after the path it concerns.
+int ReportError(FILE* out, int error, const std::string& path = "") {
+  Print(out, (path.empty() ? "" : path + ": ") + strerror(error) + "\n");
   return kExitFailure;
 }
 
-int Delete(const FormatRequest& request, const ModelDir& dir, FILE* out) {
-  int result = DeleteFormat(request, dir);
+int Delete(const FormatRequest& request, DataSet& data, FILE* out) {
+  int result = DeleteFormat(request, data);
   int error = errno;
   switch (result) {
     case kOpDone: return 0;
@@ -45,21 +36,21 @@ int Delete(const FormatRequest& request, const ModelDir& dir, FILE* out) {
   }
 }
 
-int Add(const FormatRequest& request, const ModelDir& dir, FILE* out) {
-  int result = DeleteFormat(request, dir);
+int Add(const FormatRequest& request, DataSet& data, FILE* out) {
+  int result = DeleteFormat(request, data);
   int error = errno;
   if (result == kOpSpoolerFailed) return kExitFailure;
   if (result == kOpOpenFailed) return ReportError(out, error);
 
-  result = AddFormat(request, dir);
+  result = AddFormat(request, data);
   error = errno;
   if (result == kOpOpenFailed) return ReportError(out, error);
   if (result == kOpSpoolerFailed) return kExitFailure;
   return 0;
 }
 
-int List(const ModelDir& dir, FILE* out) {
-  return ListFormats(dir, out) == 0 ? 0 : ReportError(out, errno);
+int List(const DataSet& data, FILE* out) {
+  return ListFormats(data, out) == 0 ? 0 : ReportError(out, errno);
 }
 
 }  // namespace
@@ -84,15 +75,15 @@ int RunTool(int argc, const char* const* argv, const std::string& root, FILE* ou
   }
   std::string base = root;
   if (!base.empty() && base.back() != '/') base += '/';
-  ModelDir dir(base, parsed.request.model);
-  // Listings may run side by side; a change waits until none is reading.
+  DataSet data(base, parsed.request.model);
   const bool list = parsed.command == Command::kList;
-  if (int error = dir.Lock(list ? ModelDir::LockMode::kShared : ModelDir::LockMode::kExclusive);
+  std::string failed_path;
+  if (int error = data.Open(list ? DataSet::Access::kRead : DataSet::Access::kChange,
+                            &failed_path);
       error != 0) {
-    return ReportError(out, error);
+    return ReportError(out, error, failed_path);
   }
-  if (list) return List(dir, out);
-  if (dir.fd() >= 0) RemoveStaleCopies(dir);
-  if (parsed.command == Command::kDelete) return Delete(parsed.request, dir, out);
-  return Add(parsed.request, dir, out);
+  if (list) return List(data, out);
+  if (parsed.command == Command::kDelete) return Delete(parsed.request, data, out);
+  return Add(parsed.request, data, out);
 }

@@ -183,7 +183,7 @@ TEST(SpoolerCommandTest, GuardingHoldsInEveryLocaleAndShell) {
 
 TEST(SpoolerCommandTest, ALongQueueIsPassedWhole) {
   TempDir dir;
-  DataSet data(dir.path());
+  TestData data(dir.path());
   data.RecordSpoolerCalls();
   std::string queue(1023, 'q');
   queue[500] = ' ';
@@ -195,7 +195,7 @@ TEST(SpoolerCommandTest, ALongQueueIsPassedWhole) {
 
 TEST(SpoolerCommandTest, FailuresOfTheToolAndOfTheShellDiffer) {
   TempDir dir;
-  DataSet data(dir.path());
+  TestData data(dir.path());
   data.FailSpooler(3);
   EXPECT_EQ(RunSpoolerTool(DeleteCommand(data.lpd() + "kstapefmtcups", "Q", "N")),
             kOpSpoolerFailed);

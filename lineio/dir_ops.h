@@ -1,0 +1,32 @@
+#ifndef LINEIO_DIR_OPS_H_
+#define LINEIO_DIR_OPS_H_
+
+#include <sys/types.h>
+
+// The calls that create, flush, rename and remove files in a data
+// directory. Every change to a data set goes through them, so that a test
+// can see them in order, fail any one of them, or stop the process at any of
+// them as a crash or power cut would.
+enum class DirOp { kCreate, kSyncFile, kSyncDir, kRename, kRemove };
+
+// Creates |name| in |dir_fd| exclusively, never through a symbolic link,
+// with permission bits |mode| whatever the umask. Returns the descriptor,
+// or -1 with errno set.
+int CreateIn(int dir_fd, const char* name, mode_t mode);
+// fsync of |fd|, the file |name|.
+int SyncFile(int fd, const char* name);
+// fsync of the directory itself: what was created, renamed or removed in it
+// is on disk.
+int SyncDir(int dir_fd);
+// renameat within |dir_fd|: |to| is replaced at once.
+int RenameIn(int dir_fd, const char* from, const char* to);
+// unlinkat of a file (not a directory) in |dir_fd|.
+int RemoveIn(int dir_fd, const char* name);
+
+// Test seam. When set, the hook is called before each of the calls above
+// with the call and the name it acts on ("." for the directory); a non-zero
+// return is an errno: the call then fails with it without being made.
+using DirOpHook = int (*)(DirOp op, const char* name);
+void SetDirOpHookForTesting(DirOpHook hook);
+
+#endif  // LINEIO_DIR_OPS_H_

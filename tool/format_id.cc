@@ -1,0 +1,147 @@
+#include "tool/format_id.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "lineio/string_printf.h"
+
+namespace {
+
+bool IsUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+int HexValue(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
+
+// A line is looked at up to its first zero byte and its newline.
+std::string_view Text(std::string_view line) {
+  return line.substr(0, std::min(line.find('\0'), line.find('\n')));
+}
+
+constexpr int32_t kWidthMarginMm = 3;
+constexpr int32_t kHeightMarginMm = 6;
+// The 54 mm tape is printed 590 dots wide, not the 601 the formula gives.
+constexpr int32_t kSpecialWidthMm = 54;
+constexpr int32_t kSpecialWidthDots = 590;
+
+// Divides first, then multiplies, each step rounded to double, so that a
+// wider floating-point unit gives the same figures.
+bool ToDots(int32_t mm, int32_t margin, int32_t* dots) {
+  double inches = static_cast<double>(static_cast<int64_t>(mm) - margin);
+  inches = inches / kMmPerInch;
+  double exact = inches * 300.0;
+  if (exact >= static_cast<double>(std::numeric_limits<int32_t>::max()) + 1.0 ||
+      exact <= static_cast<double>(std::numeric_limits<int32_t>::min()) - 1.0) {
+    return false;
+  }
+  *dots = static_cast<int32_t>(exact);  // truncates toward zero
+  return true;
+}
+
+double ToPoints(int32_t mm, double margin) {
+  double inches = static_cast<double>(mm) / kMmPerInch;
+  double points = inches * 72.0;
+  points = points - margin;
+  return points;
+}
+
+// The millimetres that |points| stand for once |margin| is added back.
+bool ToMillimetres(double points, double margin, int32_t* mm) {
+  const double value = std::round((points + margin) / 72.0 * kMmPerInch);
+  if (!(std::fabs(value) <= std::numeric_limits<int32_t>::max())) return false;  // NaN too
+  *mm = static_cast<int32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+std::string MakeFormatId(int name_length, int32_t width, int32_t height, int64_t seconds,
+                         long microseconds) {
+  return StringPrintf("%s%02X%02X%03X%01X%04X", "KsL", static_cast<unsigned>(name_length),
+                      static_cast<unsigned>(width), static_cast<unsigned>(height) & 0xFFFu,
+                      static_cast<unsigned>(seconds) & 0xFu,
+                      static_cast<unsigned>(microseconds) & 0xFFFFu);
+}
+
+std::string_view FormatIdIn(std::string_view line) {
+  line = Text(line);
+  size_t at = line.find("KsL");
+  if (at == std::string_view::npos) return {};
+  size_t end = at + 3;
+  while (end < line.size() && IsUpperHex(line[end])) ++end;
+  if (end - at - 3 < kMinIdDigits) return {};
+  return line.substr(at, end - at);
+}
+
+bool IsFormatId(std::string_view text) {
+  return text.find('\n') == std::string_view::npos && FormatIdIn(text) == text;
+}
+
+bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* name) {
+  line = Text(line);
+  size_t length = static_cast<size_t>(HexValue(id[3]) * 16 + HexValue(id[4]));
+  size_t start = static_cast<size_t>(id.data() - line.data()) + id.size() + 1;  // the separator
+  if (start > line.size() || line.size() - start < length) return false;
+  *name = line.substr(start, length);
+  return true;
+}
+
+bool SettingValueIs(std::string_view line, std::string_view id) {
+  line = Text(line);
+  const size_t equals = line.find('=');
+  return equals != std::string_view::npos && line.substr(equals + 1) == id;
+}
+
+std::string FuncListLine(const std::string& id, const char* name) {
+  return StringPrintf("%s/%s\n", id.c_str(), name);
+}
+
+bool PaperInfoLine(const std::string& id, const char* name, int32_t width, int32_t height,
+                   std::string* line) {
+  int32_t width_dots, height_dots;
+  if (!WidthDots(width, &width_dots) || !HeightDots(height, &height_dots)) return false;
+  *line = StringPrintf("%s/%s:\t%d\t%d\n", id.c_str(), name, width_dots, height_dots);
+  return true;
+}
+
+std::string ImagingAreaLine(const std::string& id, int32_t width, int32_t height) {
+  return StringPrintf("%s\t:\t%.2f\t%.2f\t%.2f\t%.2f\n", id.c_str(), kLeftMarginPoints,
+                      kBottomMarginPoints, RightEdgePoints(width), TopEdgePoints(height));
+}
+
+bool WidthDots(int32_t width_mm, int32_t* dots) {
+  if (width_mm == kSpecialWidthMm) {
+    *dots = kSpecialWidthDots;
+    return true;
+  }
+  return ToDots(width_mm, kWidthMarginMm, dots);
+}
+
+bool HeightDots(int32_t height_mm, int32_t* dots) {
+  return ToDots(height_mm, kHeightMarginMm, dots);
+}
+
+double RightEdgePoints(int32_t width_mm) { return ToPoints(width_mm, kLeftMarginPoints); }
+
+double TopEdgePoints(int32_t height_mm) { return ToPoints(height_mm, kBottomMarginPoints); }
+
+bool SizeFromImagingArea(std::string_view line, std::string_view id, int32_t* width,
+                         int32_t* height) {
+  const size_t after = static_cast<size_t>(id.data() - line.data()) + id.size();
+  const std::string rest(line.substr(after, line.find('\n', after) - after));
+  double n[4];
+  return sscanf(rest.c_str(), " : %lf %lf %lf %lf", &n[0], &n[1], &n[2], &n[3]) == 4 &&
+         ToMillimetres(n[2], kLeftMarginPoints, width) &&
+         ToMillimetres(n[3], kBottomMarginPoints, height);
+}
+
+void SizeFromId(std::string_view id, int32_t* width, int32_t* height) {
+  // The width field lies between the name length and the last eight digits.
+  const std::string digits(id.substr(3));
+  const size_t width_digits = digits.size() - 10;
+  const unsigned long long field = strtoull(digits.substr(2, width_digits).c_str(), nullptr, 16);
+  *width = static_cast<int32_t>(
+      std::min<unsigned long long>(field, std::numeric_limits<int32_t>::max()));
+  *height = static_cast<int32_t>(strtol(digits.substr(2 + width_digits, 3).c_str(), nullptr, 16));
+}
