@@ -31,12 +31,12 @@ generate() {  # generate DIR COUNT
     print "[Tape]\nDK11201 29x90\n[CustomTape]" > (d "/func")
     print "[Settings]\nCopies=1" > (d "/rc")
     for (i = 0; i < n; i++) {
-      id = sprintf("KsL0A%02X%03X%01X%04X", 20 + i % 200, 30 + i % 300, i % 16, i % 65536)
-      name = sprintf("Format%04d", i % 10000)
+      w = 20 + i % 200; h = 30 + i % 300
+      id = sprintf("KsL0A%02X%03X%01X%04X", w, h, i % 16, i % 65536)
       name = sprintf("Fmt%07d", i)
       print id "/" name > (d "/func")
-      print id "/" name ":\t306\t754" > (d "/paper")
-      print id "\t:\t4.32\t8.40\t77.76\t189.72" > (d "/area")
+      printf "%s/%s:\t%d\t%d\n", id, name, int((w - 3) / 25.43859649 * 300), int((h - 6) / 25.43859649 * 300) > (d "/paper")
+      printf "%s\t:\t4.32\t8.40\t%.2f\t%.2f\n", id, w / 25.43859649 * 72 - 4.32, h / 25.43859649 * 72 - 8.4 > (d "/area")
     }
     print "MediaSize=" id > (d "/rc")
     print "Halftone=Binary" > (d "/rc")

@@ -9,12 +9,13 @@
 //
 // The directory may be writable by every user of the printer while the tool
 // runs as root, so what stands at the name is not trusted: only a regular
-// file with exactly one link is opened. A symbolic link fails with ELOOP
-// ("Too many levels of symbolic links"), a second hard link to a file with
-// EMLINK ("Too many links"), a directory with EISDIR ("Is a directory"), and
-// a FIFO, device or socket with EPERM ("Operation not permitted"; a socket
-// cannot be opened at all and fails with ENXIO). The open never waits, so a
-// FIFO cannot hang the run. Returns the stream, or null with errno set.
+// file that others may read is read. A symbolic link fails with ELOOP
+// ("Too many levels of symbolic links"), a file without read permission for
+// others with EACCES ("Permission denied"), a directory with EISDIR ("Is a
+// directory"), and a FIFO, device or socket with EPERM ("Operation not
+// permitted"; a socket cannot be opened at all and fails with ENXIO). The
+// open never waits, so a FIFO cannot hang the run. Returns the stream, or
+// null with errno set.
 FILE* OpenDataFile(int dir_fd, const char* name);
 
 // The same rules for a file already looked at with fstat or lstat: 0 if it

@@ -134,7 +134,7 @@ TEST(PlantedFileTest, IsNeverReadNorCopied) {
     const char* label;
     int error;
   };
-  const Plant kPlants[] = {{"symlink", ELOOP}, {"hardlink", EMLINK}, {"fifo", EPERM},
+  const Plant kPlants[] = {{"symlink", ELOOP}, {"hardlink", EACCES}, {"fifo", EPERM},
                            {"directory", EISDIR}};
   struct Step {
     bool add;
@@ -190,6 +190,24 @@ TEST(PlantedFileTest, IsNeverReadNorCopied) {
       if (HasFailure()) return;
     }
   }
+}
+
+// A data file that everyone may read anyway, with a second name elsewhere
+// (say a link a user made from /tmp): handled like any other, the new
+// content replaces this name only.
+TEST(PlantedFileTest, AWorldReadableFileWithASecondLinkIsHandled) {
+  TempDir dir;
+  TestData data(dir.path());
+  data.WriteSample();
+  const std::string outside = dir / "outside";
+  ASSERT_EQ(link(data.func().c_str(), outside.c_str()), 0);
+  RunOptions options;
+  options.cwd = dir.path();
+  RunResult result = RunProgram(KS_TOOL_BINARY, AddNewOrDeleteSmall(true), options);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(ReadFile(data.func()).find("/New\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(outside), kSampleFunc);
 }
 
 }  // namespace

@@ -220,6 +220,11 @@ RunResult RunProgram(const std::string& binary, const std::vector<std::string>& 
       limit.rlim_cur = static_cast<rlim_t>(options.file_size_limit);
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.address_space_limit >= 0) {
+      const rlim_t bytes = static_cast<rlim_t>(options.address_space_limit);
+      rlimit limit{bytes, bytes};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     if (options.ignore_sigchld) signal(SIGCHLD, SIG_IGN);
     alarm(options.timeout_seconds);
     for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));

@@ -82,6 +82,7 @@ struct RunResult {
 struct RunOptions {
   std::string cwd;             // empty: inherit
   long file_size_limit = -1;   // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  long address_space_limit = -1;  // RLIMIT_AS in bytes
   // Subject root to permission bits: the child and what it runs lose the
   // capabilities that override them (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH,
   // CAP_FOWNER). Nothing to do for an ordinary user.

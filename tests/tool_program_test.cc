@@ -308,6 +308,71 @@ TEST_F(ToolProgramTest, AnEnormousLineFailsTheRunInBoundedMemory) {
   }
 }
 
+// A paper info file of two million identifiers, listed with too little
+// memory for them (as a 32-bit system may be): an error, never an abort.
+TEST_F(ToolProgramTest, AListingOutOfMemoryFailsWithoutAnAbort) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here allows";
+#endif
+  RunOptions options;
+  options.address_space_limit = 16L << 20;
+  ASSERT_EQ(Run({"-l"}, options).status, 0);  // the limit leaves room for a run
+  std::string paper;
+  char line[32];
+  for (unsigned i = 0; i < 2000000; ++i) {
+    snprintf(line, sizeof line, "KsL%012X\n", i);
+    paper += line;
+  }
+  WriteFile(data_.paper(), paper);
+  RunResult run = Run({"-l"}, options);
+  ASSERT_EQ(run.status, 255);
+  EXPECT_EQ(run.out, "Cannot allocate memory\n");
+}
+
+// Root runs the spooler-side tool of the model's directory: a directory on
+// the way to it, or the tool itself, that someone else may change would hand
+// them root. And a link in place of inf/ would take the data elsewhere.
+TEST_F(ToolProgramTest, AnUntrustedPathIsRefusedAsRoot) {
+  data_.RecordSpoolerCalls();
+  const std::vector<std::string> add = {"-P", "LX-230", "-n", "N", "-w", "29", "-h", "70"};
+  const std::vector<std::string> before = data_.Snapshot();
+  const std::string inf = data_.root + "lx230/inf";
+  ASSERT_EQ(rename(inf.c_str(), (dir_ / "elsewhere").c_str()), 0);
+  ASSERT_EQ(symlink((dir_ / "elsewhere").c_str(), inf.c_str()), 0);
+  RunResult linked = Run(add);
+  EXPECT_EQ(linked.status, 255);
+  EXPECT_EQ(linked.out, "./lx230/inf: Too many levels of symbolic links\n");
+  ASSERT_EQ(unlink(inf.c_str()), 0);
+  ASSERT_EQ(rename((dir_ / "elsewhere").c_str(), inf.c_str()), 0);
+  if (geteuid() != 0) GTEST_SKIP() << "the owner and mode checks apply to root only";
+
+  const std::string tool = data_.lpd() + "kstapefmtcups";
+  struct Case {
+    std::string path;
+    bool chown_to_user;  // else: group-writable
+    std::string shown;
+  };
+  const Case cases[] = {{data_.root + "lx230", false, "./lx230"},
+                        {data_.lpd(), false, "./lx230/lpd"},
+                        {tool, true, "./lx230/lpd/kstapefmtcups"},
+                        {dir_.path(), true, "./"}};
+  for (const Case& c : cases) {
+    struct stat st;
+    ASSERT_EQ(stat(c.path.c_str(), &st), 0);
+    ASSERT_EQ(c.chown_to_user ? chown(c.path.c_str(), 65534, 65534)
+                              : chmod(c.path.c_str(), st.st_mode | S_IWGRP),
+              0);
+    RunResult result = Run(add);
+    ASSERT_EQ(chown(c.path.c_str(), st.st_uid, st.st_gid), 0);
+    ASSERT_EQ(chmod(c.path.c_str(), st.st_mode & 07777), 0);
+    EXPECT_EQ(result.status, 255) << c.path;
+    EXPECT_EQ(result.out, c.shown + ": must belong to root and be writable by root alone\n");
+  }
+  EXPECT_TRUE(data_.SpoolerCalls().empty());  // nothing ran
+  EXPECT_EQ(data_.Snapshot(), before);
+  EXPECT_EQ(Run(add).status, 0);
+}
+
 // A parent that ignores SIGCHLD must not make the spooler-side tool's
 // success look like a failure.
 TEST_F(ToolProgramTest, RunsWhenTheParentIgnoresSigchld) {

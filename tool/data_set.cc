@@ -31,8 +31,8 @@ double Now() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-int Fail(std::string* failed_path, const std::string& path, int error) {
-  if (failed_path != nullptr) *failed_path = path;
+int Fail(std::string* message, const std::string& path, int error) {
+  if (message != nullptr) *message = path + ": " + strerror(error);
   return error;
 }
 
@@ -136,16 +136,80 @@ int DataSet::Lock(int operation, double deadline) {
   return 0;
 }
 
-int DataSet::Open(Access access, std::string* failed_path, int wait_seconds) {
-  fd_ = open(InfPath("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+namespace {
+
+// Opens directory |name| of |dir_fd| (or |path| itself if |dir_fd| is -1),
+// never through a symbolic link but for the install root's own path.
+int OpenDir(int dir_fd, const std::string& path, const char* name) {
+  return dir_fd < 0 && name == nullptr
+             ? open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+             : openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Root runs the spooler-side tool found here: anyone else who could change
+// it, or a directory on the way to it, could run a program as root.
+bool RootsAlone(const struct stat& st) {
+  return st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+int Refuse(std::string* message, const std::string& path, int error, const char* why = nullptr) {
+  if (message != nullptr) *message = path + ": " + (why != nullptr ? why : strerror(error));
+  return error;
+}
+
+constexpr char kNotRootsAlone[] = "must belong to root and be writable by root alone";
+
+}  // namespace
+
+int DataSet::Open(Access access, std::string* message, int wait_seconds) {
+  const std::string model_path = root_ + model_;
+  Descriptor root(OpenDir(-1, root_, nullptr));
+  Descriptor model(root.get() < 0 ? -1 : OpenDir(root.get(), "", model_.c_str()));
+  if (geteuid() == 0) {
+    const std::string lpd_path = model_path + "/lpd";
+    const std::string tool_path = lpd_path + "/kstapefmtcups";
+    Descriptor lpd(model.get() < 0 ? -1 : OpenDir(model.get(), "", "lpd"));
+    struct stat st;
+    for (const auto& [fd, path] : {std::pair{root.get(), root_}, std::pair{model.get(), model_path},
+                                    std::pair{lpd.get(), lpd_path}}) {
+      if (fd < 0) return Refuse(message, path, errno);
+      if (fstat(fd, &st) != 0) return Refuse(message, path, errno);
+      if (!RootsAlone(st)) return Refuse(message, path, EPERM, kNotRootsAlone);
+    }
+    if (fstatat(lpd.get(), "kstapefmtcups", &st, 0) != 0) return Refuse(message, tool_path, errno);
+    if (!RootsAlone(st)) return Refuse(message, tool_path, EPERM, kNotRootsAlone);
+  }
+  fd_ = model.get() < 0 ? -1 : OpenDir(model.get(), "", "inf");
   if (fd_ < 0) {
     error_ = errno;
+    // A link in place of the data directory would take the files elsewhere
+    // (opened with O_DIRECTORY, a link reads as "not a directory").
+    struct stat st;
+    if (error_ == ENOTDIR && fstatat(model.get(), "inf", &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
+      error_ = ELOOP;
+    }
+    if (error_ == ELOOP || error_ == ENOTDIR) return Refuse(message, model_path + "/inf", error_);
     return 0;
   }
   const double deadline = Now() + wait_seconds;
   if (access == Access::kChange) {
     if (int error = Lock(LOCK_EX, deadline); error != 0) return error;
-    return Recover(failed_path);
+    return Recover(message);
   }
   // A reader recovers only when there is something to recover, and that
   // takes the lock exclusive for a moment; then it reads under a shared
@@ -154,27 +218,27 @@ int DataSet::Open(Access access, std::string* failed_path, int wait_seconds) {
     if (int error = Lock(LOCK_SH, deadline); error != 0) return error;
     struct stat st;
     if (fstatat(fd_, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT) return Fail(failed_path, InfPath(kCommitRecordName), errno);
+      if (errno != ENOENT) return Fail(message, InfPath(kCommitRecordName), errno);
       // No change is under way while the lock is held shared: any copy is
       // left over from one that never took effect.
       DiscardCopies();
       return 0;
     }
     if (int error = Lock(LOCK_EX, deadline); error != 0) return error;
-    if (int error = Recover(failed_path); error != 0) return error;
+    if (int error = Recover(message); error != 0) return error;
   }
 }
 
-int DataSet::Recover(std::string* failed_path) {
+int DataSet::Recover(std::string* message) {
   const std::string record_path = InfPath(kCommitRecordName);
   struct stat st;
   if (fstatat(fd_, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
     FILE* in = OpenDataFile(fd_, kCommitRecordName);
-    if (in == nullptr) return Fail(failed_path, record_path, errno);
+    if (in == nullptr) return Fail(message, record_path, errno);
     std::vector<std::string> names;
     const Record record = ReadRecord(in, model_, &names);
     fclose(in);
-    if (record == Record::kMalformed) return Fail(failed_path, record_path, EBADMSG);
+    if (record == Record::kMalformed) return Fail(message, record_path, EBADMSG);
     // A complete record: the change was committed, and every copy that is
     // still there goes over its data file (one that is gone was renamed
     // before the interruption). An incomplete one: it was not, and the
@@ -184,17 +248,17 @@ int DataSet::Recover(std::string* failed_path) {
       const std::string copy = name + kTempSuffix;
       if (fstatat(fd_, copy.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) continue;
-        return Fail(failed_path, InfPath(copy), errno);
+        return Fail(message, InfPath(copy), errno);
       }
-      if (int error = CheckDataFile(st); error != 0) return Fail(failed_path, InfPath(copy), error);
+      if (int error = CheckDataFile(st); error != 0) return Fail(message, InfPath(copy), error);
       if (RenameIn(fd_, copy.c_str(), name.c_str()) != 0) {
-        return Fail(failed_path, InfPath(copy), errno);
+        return Fail(message, InfPath(copy), errno);
       }
     }
-    if (!names.empty() && SyncDir(fd_) != 0) return Fail(failed_path, InfPath(""), errno);
-    if (RemoveIn(fd_, kCommitRecordName) != 0) return Fail(failed_path, record_path, errno);
+    if (!names.empty() && SyncDir(fd_) != 0) return Fail(message, InfPath(""), errno);
+    if (RemoveIn(fd_, kCommitRecordName) != 0) return Fail(message, record_path, errno);
   } else if (errno != ENOENT) {
-    return Fail(failed_path, record_path, errno);
+    return Fail(message, record_path, errno);
   }
   DiscardCopies();
   return 0;

@@ -80,12 +80,16 @@ class DataSet {
 
   // Opens the data directory, takes the model lock, waiting at most
   // |wait_seconds| (anyone who can open the directory can hold it), and
-  // recovers what an interrupted run left. Returns 0, or an errno (then
-  // *failed_path, if not empty, names what failed): EWOULDBLOCK once the
-  // wait is over; EBADMSG for a commit record that is not one. A directory
-  // that does not open is no failure here: every data file then fails to
-  // open with its error.
-  int Open(Access access, std::string* failed_path, int wait_seconds = kLockWaitSeconds);
+  // recovers what an interrupted run left. Run as root, it first checks
+  // that the install root, the model's directory, its lpd/ directory and
+  // the spooler-side tool belong to root and that no one else may write
+  // them (EPERM). Returns 0, or an errno, with *message (if given) set to
+  // the line to report when it concerns a path of its own: EWOULDBLOCK once
+  // the wait is over; EBADMSG for a commit record that is not one; ELOOP
+  // for a data directory that is a symbolic link. A data directory that
+  // does not open otherwise is no failure here: every data file then fails
+  // to open with its error.
+  int Open(Access access, std::string* message, int wait_seconds = kLockWaitSeconds);
 
   // Opens data file |file| for reading as OpenDataFile does. Null with
   // errno set; ENOENT for a file that does not exist.
@@ -111,7 +115,7 @@ class DataSet {
   int fd() const { return fd_; }
 
  private:
-  int Recover(std::string* failed_path);
+  int Recover(std::string* message);
   void DiscardCopies();
   int Lock(int operation, double deadline);
   std::string InfPath(const std::string& name) const;

@@ -110,9 +110,9 @@ TEST(DataSetTest, ARecordIsCompletedDiscardedOrRefused) {
   TestData data(dir.path());
   data.WriteSample();
   const std::string record = data.inf() + "commit.$$$";
-  auto open = [&](std::string* failed_path) {
+  auto open = [&](std::string* message) {
     DataSet set(data.root, "lx230");
-    return set.Open(DataSet::Access::kChange, failed_path);
+    return set.Open(DataSet::Access::kChange, message);
   };
   auto stage = [&] {
     WriteFile(data.func() + ".$$$", "new func\n", 0666);
@@ -148,9 +148,10 @@ TEST(DataSetTest, ARecordIsCompletedDiscardedOrRefused) {
     } else {
       WriteFile(record, planted);
     }
-    std::string failed_path;
-    EXPECT_EQ(open(&failed_path), std::string(planted) == "symlink" ? ELOOP : EBADMSG) << planted;
-    EXPECT_EQ(failed_path, record);
+    std::string message;
+    const int error = std::string(planted) == "symlink" ? ELOOP : EBADMSG;
+    EXPECT_EQ(open(&message), error) << planted;
+    EXPECT_EQ(message, record + ": " + strerror(error));
     EXPECT_EQ(ReadFile(data.func()), kSampleFunc) << planted;
     EXPECT_EQ(ReadFile(data.func() + ".$$$"), "new func\n") << planted;  // left for a look
     unlink(record.c_str());

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "lineio/string_printf.h"
@@ -126,22 +128,72 @@ double RightEdgePoints(int32_t width_mm) { return ToPoints(width_mm, kLeftMargin
 
 double TopEdgePoints(int32_t height_mm) { return ToPoints(height_mm, kBottomMarginPoints); }
 
+// strtod for the plain numbers the imaging area file holds ("189.72"): an
+// integer of at most 15 digits divided by a power of ten is rounded once,
+// as strtod rounds, so the result is the same. Anything else goes to strtod.
+static double ReadNumber(const char* p, char** end) {
+  const char* q = p;
+  while (*q == ' ' || *q == '\t') ++q;
+  const bool negative = *q == '-';
+  if (*q == '-' || *q == '+') ++q;
+  int64_t digits = 0;
+  int count = 0, decimals = 0;
+  bool point = false;
+  for (;; ++q) {
+    if (*q >= '0' && *q <= '9') {
+      digits = digits * 10 + (*q - '0');
+      ++count;
+      decimals += point;
+    } else if (*q == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  static constexpr double kPowers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+  if (count == 0 || count > 15 || decimals > 8 || (*q != '\0' && !isspace(static_cast<unsigned char>(*q)))) {
+    return strtod(p, end);
+  }
+  *end = const_cast<char*>(q);
+  const double value = static_cast<double>(digits) / kPowers[decimals];
+  return negative ? -value : value;
+}
+
 bool SizeFromImagingArea(std::string_view line, std::string_view id, int32_t* width,
                          int32_t* height) {
+  // " : n n n n" after the identifier, read as sscanf's " : %lf %lf %lf %lf"
+  // would, up to the line's end.
   const size_t after = static_cast<size_t>(id.data() - line.data()) + id.size();
-  const std::string rest(line.substr(after, line.find('\n', after) - after));
+  line = Text(line);
+  char text[256];
+  const size_t length = std::min(line.size() - std::min(after, line.size()), sizeof text - 1);
+  memcpy(text, line.data() + after, length);
+  text[length] = '\0';
+  const char* p = text;
+  while (isspace(static_cast<unsigned char>(*p))) ++p;
+  if (*p++ != ':') return false;
   double n[4];
-  return sscanf(rest.c_str(), " : %lf %lf %lf %lf", &n[0], &n[1], &n[2], &n[3]) == 4 &&
-         ToMillimetres(n[2], kLeftMarginPoints, width) &&
+  for (double& number : n) {
+    char* end;
+    number = ReadNumber(p, &end);
+    if (end == p) return false;
+    p = end;
+  }
+  return ToMillimetres(n[2], kLeftMarginPoints, width) &&
          ToMillimetres(n[3], kBottomMarginPoints, height);
 }
 
 void SizeFromId(std::string_view id, int32_t* width, int32_t* height) {
-  // The width field lies between the name length and the last eight digits.
-  const std::string digits(id.substr(3));
-  const size_t width_digits = digits.size() - 10;
-  const unsigned long long field = strtoull(digits.substr(2, width_digits).c_str(), nullptr, 16);
-  *width = static_cast<int32_t>(
-      std::min<unsigned long long>(field, std::numeric_limits<int32_t>::max()));
-  *height = static_cast<int32_t>(strtol(digits.substr(2 + width_digits, 3).c_str(), nullptr, 16));
+  // The width field lies between the name length and the last eight
+  // digits; the height is the three digits after it.
+  const std::string_view digits = id.substr(3);
+  const std::string_view width_field = digits.substr(2, digits.size() - 10);
+  uint64_t value = 0;
+  for (char c : width_field) {
+    value = std::min<uint64_t>(value * 16 + static_cast<uint64_t>(HexValue(c)),
+                               std::numeric_limits<int32_t>::max());
+  }
+  *width = static_cast<int32_t>(value);
+  *height = 0;
+  for (char c : digits.substr(2 + width_field.size(), 3)) *height = *height * 16 + HexValue(c);
 }

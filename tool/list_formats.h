@@ -14,12 +14,24 @@
 // info line if it has one. W and H are the size in mm from the identifier's
 // imaging area line, or from the identifier's own width and height fields.
 // The state is "ok", or "missing: " and the files that lack the identifier.
-// Names are written as stored, but for control bytes, written as \xNN.
+// Names are written as stored, but for control characters, written as \xNN:
+// C0 and DEL, raw bytes 0x80 to 0x9F outside a valid UTF-8 character, and
+// the UTF-8 characters U+0080 to U+009F (as \xc2\xNN).
+//
+// Time is linear in the size of the files whatever they hold (identifiers
+// are found through a hash keyed at random for each run), and memory about
+// ten bytes a format; running out of memory is an error (ENOMEM), not an
+// abort.
 //
 // Returns 0, or -1 with errno set if the func list does not open or any of
 // the files cannot be read (a missing paper info or imaging area file just
 // holds no lines); nothing is written then, unless a file changed while it
 // was read. Changes no file.
 int ListFormats(const DataSet& data, FILE* out);
+
+// Test seam: how many table slots the listings so far looked at, and how
+// many identifiers they looked up. No content should make the one grow
+// faster than the other.
+void ListingWorkForTesting(size_t* probes, size_t* lookups);
 
 #endif  // TOOL_LIST_FORMATS_H_

@@ -7,9 +7,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <cstring>
+#include <random>
 #include <string>
 
+#include "lineio/string_printf.h"
 #include "tests/test_util.h"
+#include "tool/format_id.h"
 #include "tool/operations.h"
 
 namespace {
@@ -98,6 +103,67 @@ TEST_F(ListFormatsTest, NoFormatsNoOutputAndAFuncListThatDoesNotOpen) {
   EXPECT_EQ(List(&result), "");
   EXPECT_EQ(result, -1);
   EXPECT_EQ(errno, ENOENT);
+}
+
+// Names an older tool (or a hand) wrote with control characters: none may
+// reach a terminal as it is, and names in other encodings stay readable.
+TEST_F(ListFormatsTest, ControlCharactersOfEveryKindAreEscaped) {
+  DropLines(data_.func(), "KsL");
+  const char* const names[] = {
+      "tab\there\x7f",           // C0 and DEL
+      "raw\x85\x9b" "2J",        // C1 as raw bytes: NEL, CSI
+      "utf8\xc2\x85\xc2\x9b",     // C1 as UTF-8 characters U+0085, U+009B
+      "ok\xe2\x80\x9f\xc2\xa0",  // valid UTF-8 around 0x80-0x9F bytes
+      "gbk\x81\x40\xd6\xd0",      // a legacy encoding: its 0x81 is no character
+  };
+  std::string func = "[CustomTape]\n";
+  for (const char* name : names) {
+    func += MakeFormatId(static_cast<int>(strlen(name)), 29, 70, 0, 1) + "/" + name + "\n";
+  }
+  WriteFile(data_.func(), func);
+  std::string expected;
+  const char* const shown[] = {"tab\\x09here\\x7f", "raw\\x85\\x9b2J",
+                               "utf8\\xc2\\x85\\xc2\\x9b", "ok\xe2\x80\x9f\xc2\xa0",
+                               "gbk\\x81\x40\xd6\xd0"};
+  for (size_t i = 0; i < std::size(names); ++i) {
+    expected += std::string(shown[i]) + "\t29x70\t" +
+                MakeFormatId(static_cast<int>(strlen(names[i])), 29, 70, 0, 1) +
+                "\tmissing: paperinflx230pt1, ImagingArea\n";
+  }
+  EXPECT_EQ(List().substr(0, expected.size()), expected);
+}
+
+// Identifiers chosen so that a table with a fixed hash (FNV-1a, mixed, as
+// an earlier listing had) puts them all in one run of slots: a lookup then
+// walks the whole run. With a keyed hash they are like any others.
+TEST_F(ListFormatsTest, CraftedIdentifiersDoNotSlowTheListing) {
+  auto fixed_hash = [](const std::string& id) {
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : id) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    hash ^= hash >> 33;
+    hash *= 0xff51afd7ed558ccdull;
+    return hash ^ (hash >> 33);
+  };
+  constexpr size_t kIds = 100000, kSlots = 1 << 18;  // that table's size for them
+  std::string paper, area;
+  std::mt19937_64 random(20261208);
+  for (size_t found = 0; found < kIds;) {
+    const std::string id = MakeFormatId(4, 29, 70, 0, 0).substr(0, 5) +
+                           StringPrintf("%010llX", static_cast<unsigned long long>(random() >> 24));
+    if ((fixed_hash(id) & (kSlots - 1)) >= kIds * 38 / 100) continue;
+    paper += id + "/name:\t306\t754\n";
+    area += id + "\t:\t4.32\t8.40\t77.76\t189.72\n";
+    ++found;
+  }
+  WriteFile(data_.paper(), paper);
+  WriteFile(data_.area(), area);
+  size_t probes_before, lookups_before, probes, lookups;
+  ListingWorkForTesting(&probes_before, &lookups_before);
+  const std::string listing = List();
+  ListingWorkForTesting(&probes, &lookups);
+  EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), static_cast<long>(kIds + 1));
+  EXPECT_GE(lookups - lookups_before, 4 * kIds);
+  EXPECT_LT(probes - probes_before, 10 * (lookups - lookups_before));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "lineio/write_all.h"
 #include "tool/command_line.h"
@@ -18,10 +19,9 @@ constexpr int kExitFailure = -1;
 
 void Print(FILE* out, const std::string& text) { WriteAll(text.data(), text.size(), out); }
 
-// The error text alone for the data files (their names are fixed), or
-// after the path it concerns.
-int ReportError(FILE* out, int error, const std::string& path = "") {
-  Print(out, (path.empty() ? "" : path + ": ") + strerror(error) + "\n");
+// The error text alone for the data files, whose names are fixed.
+int ReportError(FILE* out, int error) {
+  Print(out, std::string(strerror(error)) + "\n");
   return kExitFailure;
 }
 
@@ -53,9 +53,7 @@ int List(const DataSet& data, FILE* out) {
   return ListFormats(data, out) == 0 ? 0 : ReportError(out, errno);
 }
 
-}  // namespace
-
-int RunTool(int argc, const char* const* argv, const std::string& root, FILE* out) {
+int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, FILE* out) {
   // Inherited from a parent that ignores it, SIGCHLD set to SIG_IGN makes
   // the shell's child vanish unwaited, and the spooler-side tool's status
   // with it.
@@ -77,13 +75,25 @@ int RunTool(int argc, const char* const* argv, const std::string& root, FILE* ou
   if (!base.empty() && base.back() != '/') base += '/';
   DataSet data(base, parsed.request.model);
   const bool list = parsed.command == Command::kList;
-  std::string failed_path;
-  if (int error = data.Open(list ? DataSet::Access::kRead : DataSet::Access::kChange,
-                            &failed_path);
+  std::string message;
+  if (int error = data.Open(list ? DataSet::Access::kRead : DataSet::Access::kChange, &message);
       error != 0) {
-    return ReportError(out, error, failed_path);
+    if (message.empty()) return ReportError(out, error);
+    Print(out, message + "\n");
+    return kExitFailure;
   }
   if (list) return List(data, out);
   if (parsed.command == Command::kDelete) return Delete(parsed.request, data, out);
   return Add(parsed.request, data, out);
+}
+
+}  // namespace
+
+int RunTool(int argc, const char* const* argv, const std::string& root, FILE* out) {
+  try {
+    return RunToolOrThrow(argc, argv, root, out);
+  } catch (const std::bad_alloc&) {
+    // Staged copies are gone with the data set: nothing has changed.
+    return ReportError(out, ENOMEM);
+  }
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tool/format_request.h"
 
@@ -19,8 +20,10 @@
 // unchanged.
 std::string QuoteInDoubleQuotes(const std::string& text);
 
-// Guards a word: unchanged if made only of letters, digits and
-// "_.,:+@%=/-", otherwise put in single quotes ("'" written as '\'').
+// Guards a word: unchanged if made only of letters, digits and "_.,:+@%/-",
+// otherwise put in single quotes, each "'" written as '"'"' (no backslash:
+// see above). A word holding '=' is quoted too, so that no shell option can
+// make an assignment of it.
 std::string QuoteWord(const std::string& text);
 
 std::string DeleteCommand(const std::string& tool_path, const char* queue, const char* name);
@@ -28,9 +31,20 @@ std::string DeleteCommand(const std::string& tool_path, const char* queue, const
 std::string AddCommand(const std::string& tool_path, const char* queue, const char* name,
                        int32_t width, int32_t height, const std::string& format_id);
 
-// Runs |command| through the shell: kOpDone if it exited with status 0,
-// kOpSpoolerFailed for any other end, kOpOpenFailed with errno set if the
-// shell could not be started or waited for (that failure is ours).
-int RunSpoolerTool(const std::string& command);
+// The environment the shell runs with: the caller's, less what steers a
+// POSIX shell or bash (SHELLOPTS, BASHOPTS, ENV, BASH_ENV, IFS, CDPATH, PS4,
+// GLOBIGNORE, exported functions, POSIXLY_CORRECT and their kin), and with
+// a fixed PATH. Everything else, the locale among it, passes unchanged: the
+// spooler-side tool may need its own settings.
+std::vector<std::string> ShellEnvironment(const char* const* environment);
+
+inline constexpr const char kShell[] = "/bin/sh";
+inline constexpr const char kShellPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+
+// Runs |command| through |shell| -c, as system() would but with
+// ShellEnvironment: kOpDone if it exited with status 0, kOpSpoolerFailed for
+// any other end, kOpOpenFailed with errno set if the shell could not be
+// started or waited for (that failure is ours).
+int RunSpoolerTool(const std::string& command, const char* shell = kShell);
 
 #endif  // TOOL_SPOOLER_H_

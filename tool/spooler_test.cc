@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -27,15 +28,16 @@ TEST(SpoolerCommandTest, OrdinaryNamesGiveTheExactCommandLines) {
             "-w 29 -h 70 -specid KsL101D04651234 -show 1");
   // Ordinary queue characters stay unquoted, and single quotes need no guard
   // inside the double quotes.
-  EXPECT_EQ(DeleteCommand(kTool, "lp_1.a,b:c+d@e%f=g/h-i", "it's"),
-            kTool + "   -P lp_1.a,b:c+d@e%f=g/h-i -d \"it's\" -show 1");
+  EXPECT_EQ(DeleteCommand(kTool, "lp_1.a,b:c+d@e%f/h-i", "it's"),
+            kTool + "   -P lp_1.a,b:c+d@e%f/h-i -d \"it's\" -show 1");
 }
 
 TEST(SpoolerCommandTest, GuardsWhatTheShellWouldInterpretWithoutBackslashes) {
   EXPECT_EQ(QuoteInDoubleQuotes("a\"b$c`d\\e f;g'"), "a\"'\"'\"b\"'$'\"c\"'`'\"d\"'\\'\"e f;g'");
   EXPECT_EQ(QuoteInDoubleQuotes("$$\\\"x"), "\"'$$\\\"'\"x");  // a run in one stretch
   EXPECT_EQ(QuoteWord("LX 230"), "'LX 230'");
-  EXPECT_EQ(QuoteWord("it's"), "'it'\\''s'");
+  EXPECT_EQ(QuoteWord("it's"), "'it'\"'\"'s'");
+  EXPECT_EQ(QuoteWord("LX=230"), "'LX=230'");  // never an assignment
   EXPECT_EQ(QuoteWord("$(reboot)"), "'$(reboot)'");
   EXPECT_EQ(DeleteCommand(kTool, "q;x", "$(id)"),
             kTool + "   -P 'q;x' -d \"\"'$'\"(id)\" -show 1");
@@ -179,6 +181,40 @@ TEST(SpoolerCommandTest, GuardingHoldsInEveryLocaleAndShell) {
   EXPECT_FALSE(Exists(marker));
   printf("shell guarding: %d command lines in %zu shells, %d refused by bash as unreadable\n",
          runs, shells.size(), refused);
+}
+
+// Root's environment may hold what changes how bash reads or runs a
+// command line: the shell never sees it, while the locale passes on.
+TEST(SpoolerCommandTest, TheCallersEnvironmentDoesNotSteerTheShell) {
+  if (access("/bin/bash", X_OK) != 0) GTEST_SKIP() << "/bin/bash is not installed";
+  TempDir dir;
+  const std::string marker = dir / "ran";
+  const std::vector<std::vector<std::pair<const char*, std::string>>> attacks = {
+      {{"SHELLOPTS", "noexec"}},  // nothing would run, and the add would go on
+      {{"SHELLOPTS", "keyword"}},  // -P LX=230 would become an assignment
+      {{"SHELLOPTS", "xtrace"}, {"PS4", "$(touch " + marker + ")"}},
+  };
+  for (const auto& attack : attacks) {
+    SCOPED_TRACE(attack.back().first);
+    for (const auto& [name, value] : attack) setenv(name, value.c_str(), 1);
+    setenv("SHELLOPTS_PROBE", "kept", 1);
+    const std::string command =
+        AddCommand(KS_ARG_RECORDER, "LX=230", "Name", 29, 70, "KsL1") + " > " + (dir / "out");
+    int result = RunSpoolerTool(command, "/bin/bash");
+    for (const auto& [name, value] : attack) unsetenv(name);
+    ASSERT_EQ(result, kOpDone);
+    std::string expected;
+    for (const char* arg : {"-P", "LX=230", "-n", "Name", "-w", "29", "-h", "70", "-specid",
+                            "KsL1", "-show", "1"}) {
+      expected += std::string(arg) + '\0';
+    }
+    EXPECT_EQ(ReadFile(dir / "out"), expected);
+    EXPECT_FALSE(Exists(marker));
+  }
+  const std::vector<std::string> env = ShellEnvironment(environ);
+  EXPECT_NE(std::find(env.begin(), env.end(), "SHELLOPTS_PROBE=kept"), env.end());
+  EXPECT_NE(std::find(env.begin(), env.end(), kShellPath), env.end());
+  unsetenv("SHELLOPTS_PROBE");
 }
 
 TEST(SpoolerCommandTest, ALongQueueIsPassedWhole) {
