@@ -112,10 +112,13 @@ for ((r = 0; r < rounds; r++)); do
     sed -i '$a KsL091D0460000\t:\t4.32\t8.40\t77.76\t189.72' "$area"
   samples[add_sed]+="$(($(now) - t)) "
 
-  # The listing of every format.
+  # The listing of every format, beside reading the three files once.
   restore "$work"; t=$(now)
   (cd "$work" && ./kstapefmtlpr_lx230 -l >/dev/null)
   samples[list_tool]+="$(($(now) - t)) "
+  t=$(now)
+  cat "$func" "$paper" "$area" >/dev/null
+  samples[list_cat]+="$(($(now) - t)) "
 done
 
 peak() {  # peak resident memory of the tool in kB for one delete and one add
@@ -140,7 +143,8 @@ done
 small=$build/bench-small
 rm -rf "$small"
 generate "$small" $((formats / 100))
-echo "listing of all $formats formats: $(ms "$(med list_tool)") ms"
+echo "listing of all $formats formats: $(ms "$(med list_tool)") ms; cat of the three files:" \
+  "$(ms "$(med list_cat)") ms; $(ratio "$(med list_tool)" "$(med list_cat)") times as long"
 read -r big_delete big_add big_list <<<"$(peak "$work" | paste -sd' ')"
 read -r small_delete small_add small_list <<<"$(peak "$small" | paste -sd' ')"
 echo
