@@ -1,5 +1,6 @@
-# Installs, for each printer model, the tool and the selector into
-# <DRIVER_ROOT>/<model>/lpd/ under the names that select the model. The
+# Installs, for each printer model, the tool, the selector and the print
+# filter into <DRIVER_ROOT>/<model>/lpd/ under the names that select the
+# model. The
 # programs are installed once, for lx230; the other models' names are
 # relative symbolic links to them (the tool picks its model from the name it
 # was run by, so a link serves its own model). The same holds for the man
@@ -13,6 +14,10 @@ set(KS_STAGE_DIR ${CMAKE_BINARY_DIR}/install-stage)
 
 install(TARGETS kstapefmtlpr_lx230 kspagefit_lx230
         RUNTIME DESTINATION ${DRIVER_ROOT}${KS_MAIN_MODEL}/lpd)
+# The LPRng print filter, which picks its model from its name as the tool
+# does: lx230-filter, and a link for each other model.
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/lx230-filter
+        DESTINATION ${DRIVER_ROOT}${KS_MAIN_MODEL}/lpd)
 
 find_program(GZIP gzip REQUIRED)
 set(man_pages)
@@ -49,7 +54,14 @@ foreach(model IN LISTS KS_MODELS)
     file(CREATE_LINK ${program}_${KS_MAIN_MODEL}.1.gz ${man_link} SYMBOLIC)
     install(FILES ${man_link} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
+  set(link ${KS_STAGE_DIR}/links/${model}/${model}-filter)
+  file(CREATE_LINK ../../${KS_MAIN_MODEL}/lpd/${KS_MAIN_MODEL}-filter ${link} SYMBOLIC)
+  install(FILES ${link} DESTINATION ${DRIVER_ROOT}${model}/lpd)
 endforeach()
+
+# The printcap entry that wires the filter into a queue.
+install(FILES ${CMAKE_SOURCE_DIR}/examples/printcap
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${KS_PACKAGE}/examples)
 
 # What a Debian package carries besides: the licence, the changelog, and the
 # lintian overrides with their reasons.

@@ -20,6 +20,8 @@ set(CPACK_STRIP_FILES ON)
 # The programs link the C++ runtime statically; dpkg-shlibdeps finds the
 # C library version they need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What the example print filter runs.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "lprng, psutils, ghostscript")
 # The architecture of the build (i386 for a -m32 build).
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)

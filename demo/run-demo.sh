@@ -18,6 +18,9 @@ cp "$here"/sample/* "$inf/"
 cp "$here"/sample/* "$build/demo/before/"
 cp "$here/../testing/kstapefmtcups" "$root/$model/lpd/"
 : >"$root/$model/lpd/kstapefmtcups.log"
+# Run as root, the tool wants the installation root's alone, whatever the
+# umask made of it.
+chmod -R go-w "$root"
 
 # The tool picks its printer model from its own name.
 run_tool() {
@@ -97,20 +100,28 @@ echo "  kspagefit_lx230 1 2 3 4 5 600 psfit job.ps fitted.ps $pagesize"
 "$selector" 1 2 3 4 5 600 psfit job.ps fitted.ps "$pagesize" | sed 's/^/    /'
 echo
 
-# The print filter of examples/ with the selector and pstops, on a sample
-# label job; the job before and after, as a picture.
-banner 'The print filter fits a label job onto the label (examples/lx230-filter)'
+# The print filter of examples/, installed for the model as the package
+# installs it, prints an A4 job on the custom format "Shipping 62" (62 by
+# 100 mm) chosen by name; the job before and after, as a picture.
+banner 'Print an A4 job on a custom format by name (examples/lx230-filter)'
 if command -v pstops >/dev/null && command -v gs >/dev/null; then
-  fitted=$build/demo/fitted.ps picture=$build/demo/label-fit.png
-  KSPAGEFIT=$selector "$here/../examples/lx230-filter" -Zlength=600 \
-    <"$here/label.ps" >"$fitted" 2>/dev/null
-  echo "  lx230-filter -Zlength=600 < demo/label.ps > $fitted"
-  grep -a -E '^%%DocumentMedia|translate$' "$fitted" | sed 's/^/    /'
+  lpd=$root/$model/lpd
+  cp "$here/../examples/lx230-filter" "$lpd/lx230-filter"
+  ln -sf "$selector" "$lpd/kspagefit_lx230"
+  printf '#!/bin/bash\nexec -a kstapefmtlpr_lx230 %s "$@"\n' "$tool" >"$lpd/kstapefmtlpr_lx230"
+  chmod 755 "$lpd/lx230-filter" "$lpd/kstapefmtlpr_lx230"
+  printed=$build/demo/printed.ps picture=$build/demo/media-fit.png
+  echo "  lpr -P LX-230 -Z 'media=Shipping 62' demo/a4-job.ps runs, in lpd:"
+  echo "  lx230-filter '-Zmedia=Shipping 62' < demo/a4-job.ps > $printed"
+  KSDRIVERROOT=$root/ "$lpd/lx230-filter" '-Zmedia=Shipping 62' <"$here/a4-job.ps" >"$printed"
+  grep -a -E '^(%%DocumentMedia|-?[0-9.]+ -?[0-9.]+ translate$)' "$printed" | sort -u | sed 's/^/    /'
+  # 62 by 100 mm in points.
   gs -q -dSAFER -dBATCH -dNOPAUSE --permit-file-read="$here/" --permit-file-read="$build/demo/" \
-    -sDEVICE=png16m -r120 -dDEVICEWIDTHPOINTS=450 -dDEVICEHEIGHTPOINTS=345 -dFIXEDMEDIA \
-    -sBEFORE="$here/label.ps" -sAFTER="$fitted" -sOutputFile="$picture" "$here/show-fit.ps"
+    -sDEVICE=png16m -r110 -dDEVICEWIDTHPOINTS=580 -dDEVICEHEIGHTPOINTS=420 -dFIXEDMEDIA \
+    -dPW=595 -dPH=842 -dLW=175.748 -dLH=283.465 \
+    -sCAPTION='(printed on "Shipping 62", 62 x 100 mm)' \
+    -sBEFORE="$here/a4-job.ps" -sAFTER="$printed" -sOutputFile="$picture" "$here/show-media.ps"
   echo "  Before and after: $picture"
 else
-  echo "  (pstops and gs are not both installed: no picture)"
+  echo "  (no picture: it needs pstops and gs, from the packages psutils and ghostscript)"
 fi
-

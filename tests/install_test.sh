@@ -15,6 +15,11 @@ DESTDIR=$work/dest cmake --install "$build" --prefix /usr >/dev/null
 root=/opt/kestrel/Tavlix
 expected=$({
   for m in "${models[@]}"; do
+    if [ "$m" = lx230 ]; then
+      echo "$root/$m/lpd/$m-filter file"
+    else
+      echo "$root/$m/lpd/$m-filter -> ../../lx230/lpd/lx230-filter"
+    fi
     for p in kstapefmtlpr kspagefit; do
       if [ "$m" = lx230 ]; then
         echo "$root/$m/lpd/${p}_$m file"
@@ -27,6 +32,7 @@ expected=$({
   done
   echo "/usr/share/doc/kestrel-label-tools/changelog.gz file"
   echo "/usr/share/doc/kestrel-label-tools/copyright file"
+  echo "/usr/share/doc/kestrel-label-tools/examples/printcap file"
   echo "/usr/share/lintian/overrides/kestrel-label-tools file"
   } | sort)
 actual=$(cd "$work/dest" && find . ! -type d -printf '%P\n' | sort | while read -r f; do
