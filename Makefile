@@ -3,6 +3,9 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= 2
 CXX ?= g++
+# The 32-bit x86 builds use Debian's cross compiler, which also builds the
+# i386 package (it cannot be installed beside g++-multilib).
+CXX32 ?= i686-linux-gnu-g++
 
 FUZZ_SECONDS ?= 30
 
@@ -26,22 +29,21 @@ test-sanitize:
 
 # What a 32-bit build needs, each checked before anything is built; a
 # missing one stops make with one line naming the package.
-check-m32 = $(if $(shell echo 'int main() { return 0; }' | $(CXX) -m32 -x c++ -o /dev/null - 2>/dev/null && echo ok),,\
-  $(error make $@: building for 32-bit x86 needs g++-multilib (apt-get install g++-multilib)))
+check-m32 = $(if $(shell echo 'int main() { return 0; }' | $(CXX32) -x c++ -o /dev/null - 2>/dev/null && echo ok),,\
+  $(error make $@: building for 32-bit x86 needs the cross compiler $(CXX32) (dpkg --add-architecture i386 && apt-get update && apt-get install crossbuild-essential-i386)))
+check-run-m32 = $(if $(shell echo 'int main() { return 0; }' | $(CXX32) -static -x c++ -o $(BUILD)-m32-probe - 2>/dev/null && ./$(BUILD)-m32-probe && echo ok; rm -f $(BUILD)-m32-probe),,\
+  $(error make $@: this kernel cannot run 32-bit x86 programs: sudo tests/i386-emulation.sh (with qemu-user-static) lets it))
 check-gtest-src = $(if $(wildcard /usr/src/googletest/CMakeLists.txt),,\
   $(error make $@: the 32-bit tests need GoogleTest's sources (apt-get install googletest)))
-check-libc-i386 = $(if $(wildcard /lib/i386-linux-gnu/libc.so.6),,\
-  $(error make $@: the i386 package needs the i386 C library (dpkg --add-architecture i386 && apt-get update && apt-get install libc6:i386)))
 
-# The whole suite built for 32-bit x86 (GoogleTest from its sources; the
-# package test makes and checks the i386 package), then the 32-bit figures
-# compared line for line with the native build's.
+# The whole suite built for 32-bit x86 (GoogleTest from its sources), then
+# the 32-bit figures compared line for line with the native build's.
 test32:
 	$(check-m32)
+	$(check-run-m32)
 	$(check-gtest-src)
-	$(check-libc-i386)
 	$(MAKE) all
-	$(MAKE) test BUILD=$(BUILD)32 CMAKE_FLAGS="-DCMAKE_CXX_FLAGS=-m32 -DGTEST_FROM_SOURCE=ON $(CMAKE_FLAGS)"
+	$(MAKE) test BUILD=$(BUILD)32 CMAKE_FLAGS="-DCMAKE_CXX_COMPILER=$(CXX32) -DGTEST_FROM_SOURCE=ON $(CMAKE_FLAGS)"
 	./tests/compare-builds.sh $(BUILD) $(BUILD)32
 
 # Each libFuzzer target for FUZZ_SECONDS on its seed corpus (needs clang).
@@ -58,21 +60,26 @@ bench: all
 install: all
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
 
-# Debian packages (prefix /usr) of a stripped, hardened Release build:
-# $(BUILD)-release/kestrel-label-tools_<version>_<arch>.deb, and the i386
-# one in $(BUILD)-release32/.
+# Debian packages, made by dpkg-buildpackage from debian/ out of a copy of
+# this tree in $(DEB): $(DEB)/kestrel-label-tools_<version>_<arch>.deb with
+# its -dbgsym package and .changes (and, for amd64, the source package). The
+# i386 package is cross-built (crossbuild-essential-i386). SOURCE_DATE_EPOCH
+# comes from debian/changelog, so that two builds give the same bytes.
+DEB ?= $(BUILD)-deb
+DEB_ARCH ?= $(shell dpkg --print-architecture)
+deb-tools = $(if $(shell command -v dpkg-buildpackage >/dev/null && command -v dh >/dev/null && echo ok),,\
+  $(error make $@: the package needs dpkg-dev and debhelper (apt-get install dpkg-dev debhelper)))
+check-cross-i386 = $(if $(shell command -v i686-linux-gnu-g++ 2>/dev/null),,\
+  $(error make $@: the i386 package needs the cross compiler (dpkg --add-architecture i386 && apt-get update && apt-get install crossbuild-essential-i386)))
+
 package:
-	cmake -S . -B $(BUILD)-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
-	cmake --build $(BUILD)-release -j $(JOBS)
-	cd $(BUILD)-release && cpack -G DEB
+	$(deb-tools)
+	./debian/build-package.sh "$(DEB)" "$(DEB_ARCH)"
 
 package32:
-	$(check-m32)
-	$(check-libc-i386)
-	cmake -S . -B $(BUILD)-release32 -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-	  -DCMAKE_CXX_FLAGS=-m32 $(CMAKE_FLAGS)
-	cmake --build $(BUILD)-release32 -j $(JOBS)
-	cd $(BUILD)-release32 && cpack -G DEB
+	$(deb-tools)
+	$(check-cross-i386)
+	./debian/build-package.sh "$(DEB)32" i386
 
 # Only what the demo runs: the two programs and the demo copy of the tool.
 # A fresh build directory is configured without the tests (no GoogleTest).
@@ -82,4 +89,4 @@ demo:
 	./demo/run-demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(BUILD)32 $(BUILD)-release $(BUILD)-release32
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(BUILD)32 $(BUILD)-deb $(BUILD)-deb32

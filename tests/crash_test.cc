@@ -27,8 +27,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// At most this many random kills for each operation, and at least the
+// second figure; beyond that, as many as fit the time (a 32-bit build run
+// through an emulator is slow).
 constexpr int kKillsPerOperation = 100;
-constexpr auto kTimeBudget = std::chrono::seconds(150);
+constexpr int kMinKillsPerOperation = 20;
+constexpr auto kTimePerOperation = std::chrono::seconds(60);
 
 const char kCrashId[] = "KsL053E0643C0DE";
 
@@ -60,9 +64,12 @@ pid_t Start(const std::string& cwd, const std::vector<std::string>& args) {
   return pid;
 }
 
+enum class Traced { kKilled, kEnded, kUntraceable };
+
 // Runs the tool traced and kills it as it enters its |n|-th rename (from 0).
-// False if it ended first.
-bool KillAtRename(const std::string& cwd, const std::vector<std::string>& args, int n) {
+// kEnded if it ended first; kUntraceable where a process cannot be traced
+// (a 32-bit build run through qemu-user, which has no ptrace).
+Traced KillAtRename(const std::string& cwd, const std::vector<std::string>& args, int n) {
   pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);
@@ -78,11 +85,12 @@ bool KillAtRename(const std::string& cwd, const std::vector<std::string>& args, 
   setpgid(pid, pid);
   int status = 0;
   waitpid(pid, &status, 0);  // stopped at the exec
+  if (!WIFSTOPPED(status)) return Traced::kUntraceable;
   ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
   int renames = 0, signal = 0;
   for (;;) {
     ptrace(PTRACE_SYSCALL, pid, nullptr, signal);
-    if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) return false;
+    if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) return Traced::kEnded;
     signal = 0;
     if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
       signal = WSTOPSIG(status);  // delivered on
@@ -95,7 +103,7 @@ bool KillAtRename(const std::string& cwd, const std::vector<std::string>& args, 
     if (rename && renames++ == n) {
       kill(-pid, SIGKILL);
       waitpid(pid, &status, 0);
-      return true;
+      return Traced::kKilled;
     }
   }
 }
@@ -197,8 +205,8 @@ TEST_F(CrashTest, TheDataSetIsAllOldOrAllNewAfterAKill) {
   };
   const std::vector<std::string> list = {"kstapefmtlpr_lx230", "-l"};
   std::mt19937 random(20261208);
-  const Clock::time_point start = Clock::now();
   int kills = 0, old_count = 0, new_count = 0, at_rename = 0;
+  bool traceable = true;
   for (size_t op = 0; op < operations.size(); ++op) {
     const bool add = op == 1;
     // How long an undisturbed run takes; kills are spread over that time.
@@ -212,8 +220,9 @@ TEST_F(CrashTest, TheDataSetIsAllOldOrAllNewAfterAKill) {
     ASSERT_FALSE(HasFailure());
 
     std::uniform_int_distribution<long> delay(0, run_us);
+    const Clock::time_point op_start = Clock::now();
     for (int i = 0; i < kKillsPerOperation; ++i) {
-      ASSERT_LT(Clock::now() - start, kTimeBudget) << "after " << kills << " kills";
+      if (i >= kMinKillsPerOperation && Clock::now() - op_start > kTimePerOperation) break;
       Restore();
       pid_t pid = Start(dir_.path(), operations[op]);
       long us = delay(random);
@@ -229,7 +238,9 @@ TEST_F(CrashTest, TheDataSetIsAllOldOrAllNewAfterAKill) {
     // The kills above seldom land between two renames: these do.
     for (int n = 0;; ++n) {
       Restore();
-      if (!KillAtRename(dir_.path(), operations[op], n)) break;
+      const Traced traced = KillAtRename(dir_.path(), operations[op], n);
+      if (traced == Traced::kUntraceable) traceable = false;
+      if (traced != Traced::kKilled) break;
       ++kills;
       ++at_rename;
       ASSERT_EQ(Wait(Start(dir_.path(), list)), 0);
@@ -242,7 +253,12 @@ TEST_F(CrashTest, TheDataSetIsAllOldOrAllNewAfterAKill) {
   }
   printf("crash runs: %d kills (%d at a rename), then all old %d times, all new %d times\n",
          kills, at_rename, old_count, new_count);
-  EXPECT_EQ(at_rename, 3 + 4);  // an add renames three files, a delete four
+  if (traceable) {
+    EXPECT_EQ(at_rename, 3 + 4);  // an add renames three files, a delete four
+  } else {
+    printf("crash runs: no kills at the renames: this process cannot trace another here "
+           "(a 32-bit build run through an emulator); the random kills stand\n");
+  }
   EXPECT_GT(old_count, kills / 10);  // the kills landed both before
   EXPECT_GT(new_count, kills / 10);  // and after the commit
 }

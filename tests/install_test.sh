@@ -23,17 +23,14 @@ expected=$({
     for p in kstapefmtlpr kspagefit; do
       if [ "$m" = lx230 ]; then
         echo "$root/$m/lpd/${p}_$m file"
-        echo "/usr/share/man/man1/${p}_$m.1.gz file"
+        echo "/usr/share/man/man1/${p}_$m.1 file"
       else
         echo "$root/$m/lpd/${p}_$m -> ../../lx230/lpd/${p}_lx230"
-        echo "/usr/share/man/man1/${p}_$m.1.gz -> ${p}_lx230.1.gz"
+        echo "/usr/share/man/man1/${p}_$m.1 -> ${p}_lx230.1"
       fi
     done
   done
-  echo "/usr/share/doc/kestrel-label-tools/changelog.gz file"
-  echo "/usr/share/doc/kestrel-label-tools/copyright file"
   echo "/usr/share/doc/kestrel-label-tools/examples/printcap file"
-  echo "/usr/share/lintian/overrides/kestrel-label-tools file"
   } | sort)
 actual=$(cd "$work/dest" && find . ! -type d -printf '%P\n' | sort | while read -r f; do
   if [ -L "$f" ]; then echo "/$f -> $(readlink "$f")"; else echo "/$f file"; fi
@@ -56,6 +53,6 @@ echo "man pages: ok"
 sandbox=$work/root/
 cmake -S "$src" -B "$work/build" -DDRIVER_ROOT="$sandbox" -DBUILD_TESTING=OFF \
   -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" >/dev/null
-cmake --build "$work/build" --target kstapefmtlpr_lx230 kspagefit_lx230 install_files -j 2 >/dev/null
+cmake --build "$work/build" --target kstapefmtlpr_lx230 kspagefit_lx230 -j 2 >/dev/null
 cmake --install "$work/build" --prefix "$work/usr" >/dev/null
 "$src/tests/run-installed.sh" "$src" "$sandbox"

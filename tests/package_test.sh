@@ -1,63 +1,130 @@
 #!/usr/bin/env bash
-# Builds the Debian package as `make package` does (a Release build, of the
-# given compiler flags: -m32 gives the i386 package), checks its control data
-# and contents, lints it, unpacks it into a throwaway root and runs every
-# installed name there. The programs' install root is fixed at
-# /opt/kestrel/Tavlix/, so they run in a private mount namespace in which the
-# unpacked /opt stands over the machine's, which stays untouched.
-# Usage: package_test.sh SOURCE_DIR CXX CXX_FLAGS
-# Exits 77 (skipped) without lintian, or without a private mount namespace.
+# The Debian package for ARCH, made as `make package` (amd64) or
+# `make package32` (i386) make it, and checked as a packager would:
+#   1. its control data, and that both programs are static (no program
+#      interpreter, no NEEDED entry) so that it depends on nothing;
+#   2. lintian -I -E --pedantic on the .changes (the .deb, its -dbgsym
+#      package and, for the build machine's own architecture, the source);
+#   3. reproducibility: a second build from a copy in another directory
+#      gives byte-identical packages (diffoscope shows any difference);
+#   4. the programs in an otherwise empty root (a static busybox as /bin/sh,
+#      the spooler-side stand-in, a data set) give the same results as on
+#      the full system;
+#   5. the autopkgtest (debian/tests) in a Debian chroot of ARCH made with
+#      mmdebstrap: every installed name, and a label job through that
+#      system's own lpd, filter, pstops and Ghostscript.
+# Everything runs in private mount namespaces or chroots: the machine's /opt
+# and /etc stay as they were.
+# Usage: package_test.sh SOURCE_DIR ARCH
+# Exits 77 (skipped), saying why, when a tool it needs is missing or it is
+# not root.
 set -euo pipefail
-src=$1 cxx=$2 cxxflags=${3-}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+src=$1 arch=$2
 fail() { echo "FAIL: $*" >&2; exit 1; }
 skip() { echo "SKIPPED: $*"; exit 77; }
-command -v lintian >/dev/null || skip "lintian is not installed"
-unshare -m true 2>/dev/null || skip "no private mount namespace (unshare -m needs root)"
+[ "$(id -u)" = 0 ] || skip "needs root (chroots, private mount namespaces)"
+for tool in dpkg-buildpackage dh lintian mmdebstrap autopkgtest busybox unshare newuidmap; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (see .ci/run)"
+done
+native=$(dpkg --print-architecture)
+if [ "$arch" != "$native" ]; then
+  command -v i686-linux-gnu-g++ >/dev/null || skip "no cross compiler for $arch (crossbuild-essential-$arch)"
+fi
+# A program of ARCH must run here: natively, or through binfmt_misc.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
 
-cmake -S "$src" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" >/dev/null
-cmake --build "$work/build" -j 2 >/dev/null
-(cd "$work/build" && cpack -G DEB -B "$work/out" >/dev/null)
-deb=$(ls "$work"/out/*.deb)
-[ "$(echo "$deb" | wc -l)" = 1 ] || fail "expected one package, got: $deb"
-
-# 1. Control data.
+# 1. The package, and its control data.
+"$src/debian/build-package.sh" "$work/a" "$arch" >/dev/null
+version=$(dpkg-parsechangelog -l "$src/debian/changelog" -SVersion)
+deb=$work/a/kestrel-label-tools_${version}_$arch.deb
+[ -f "$deb" ] || fail "no $deb: $(ls "$work/a")"
+[ -f "$work/a/kestrel-label-tools-dbgsym_${version}_$arch.deb" ] || fail "no -dbgsym package"
 field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Package)" = kestrel-label-tools ] || fail "Package: $(field Package)"
-[ "$(field Section)" = misc ] || fail "Section: $(field Section)"
-[ -n "$(field Version)" ] && [ -n "$(field Maintainer)" ] || fail "no Version or Maintainer"
-program=$work/build/bin/kstapefmtlpr_lx230
-# The ELF class byte: 01 for a 32-bit program, 02 for a 64-bit one.
-case "$(od -An -tx1 -j4 -N1 "$program" | tr -d ' ')" in
-  01) [ "$(field Architecture)" = i386 ] || fail "32-bit build packaged as $(field Architecture)" ;;
-  *) [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)" ;;
-esac
-# The C library alone, with the version the programs need.
-[[ "$(field Depends)" =~ ^libc6\ \(\>=\ 2\.[0-9]+\)$ ]] || fail "Depends: $(field Depends)"
-description=$(field Description)
-[ "$(echo "$description" | sed -n 1p)" != "$(echo "$description" | sed -n 2p | sed 's/^ //')" ] ||
-  fail "the synopsis is repeated in the description"
-echo "package control data: ok ($(field Architecture), Depends: $(field Depends))"
-
-# 2. Lint: nothing but the tags the package overrides, each with its reason.
-lint=$(lintian -I -E --pedantic "$deb" 2>&1 | grep -v 'running with root privileges' || true)
-[ -z "$lint" ] || fail "lintian: $lint"
-echo "lintian -I -E --pedantic: clean"
-
-# 3. Unpacked: stripped programs, compressed man pages, every name run.
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
+[ -z "$(field Depends)" ] || fail "Depends: $(field Depends)"
+[ "$(field Recommends)" = "lprng, psutils, ghostscript" ] || fail "Recommends: $(field Recommends)"
 dpkg-deb -x "$deb" "$work/root"
 lpd=$work/root/opt/kestrel/Tavlix/lx230/lpd
-for p in kstapefmtlpr_lx230 kspagefit_lx230; do
-  ! readelf -S "$lpd/$p" | grep -q '\.symtab' || fail "$p is not stripped"
+size=$(du -sk --apparent-size "$work/root" | cut -f1)
+installed=$(field Installed-Size)
+[ "$installed" -le $((size + 64)) ] && [ "$installed" -ge $((size / 2)) ] ||
+  fail "Installed-Size $installed KiB for $size KiB of files"
+for program in kstapefmtlpr_lx230 kspagefit_lx230; do
+  readelf -l "$lpd/$program" | grep -q INTERP && fail "$program has a program interpreter"
+  readelf -d "$lpd/$program" | grep -q NEEDED && fail "$program needs: $(readelf -d "$lpd/$program" | grep NEEDED)"
+  readelf -S "$lpd/$program" | grep -q '\.symtab' && fail "$program is not stripped"
 done
-for m in lx210 lx220 lx230 lx240pc; do
-  for p in kstapefmtlpr kspagefit; do
-    zcat "$work/root/usr/share/man/man1/${p}_$m.1.gz" | grep -q '^\.SH NAME' || fail "${p}_$m.1.gz"
+echo "$arch: control data, static programs: ok (Installed-Size $installed KiB)"
+
+# 2. Lint.
+lint=$(lintian -I -E --pedantic "$work/a/kestrel-label-tools_${version}_$arch.changes" 2>&1 |
+  grep -v 'running with root privileges' || true)
+[ -z "$lint" ] || fail "lintian: $lint"
+echo "$arch: lintian -I -E --pedantic: clean"
+
+# 3. Reproducible.
+"$src/debian/build-package.sh" "$work/b/elsewhere" "$arch" >/dev/null
+for file in "$work"/a/*.deb; do
+  other=$work/b/elsewhere/${file##*/}
+  if ! cmp -s "$file" "$other"; then
+    command -v diffoscope >/dev/null && diffoscope "$file" "$other" | head -n 60
+    fail "${file##*/} differs between two builds"
+  fi
+done
+echo "$arch: two builds from different directories: byte-identical"
+
+# 4. An otherwise empty root.
+results() {  # runs the installed programs, each prefixed by $1 (a chroot, or nothing)
+  local run=$1 tool=/opt/kestrel/Tavlix/lx230/lpd/kstapefmtlpr_lx230
+  $run "$tool" -P LX-230 -n 'Label 62x100' -w 62 -h 100; echo "add: $?"
+  $run "$tool" -l; echo "list: $?"
+  $run "$tool" -P LX-230 -d 'Shipping 62'; echo "delete: $?"
+  $run "$tool" -P LX-230 -d 'Nothing'; echo "delete: $?"
+  $run /opt/kestrel/Tavlix/lx230/lpd/kspagefit_lx230 1 2 3 4 5 600 pstops in out pagesize
+  echo; echo "selector: $?"
+}
+layout() {  # DIR: the installed tree, a data set, the stand-in, a page-size file
+  mkdir -p "$1/opt/kestrel/Tavlix/lx230/inf"
+  cp -a "$work/root/opt" "$1/"
+  for file in kslx230func paperinflx230pt1 kslx230rc ImagingArea; do
+    install -m 0644 "$src/demo/sample/$file" "$1/opt/kestrel/Tavlix/lx230/inf/$file"
   done
-done
-zcat "$work/root/usr/share/doc/kestrel-label-tools/changelog.gz" | head -n 1 | grep -q '^kestrel-label-tools (' ||
-  fail "changelog"
-unshare -m bash -c 'mount --make-rprivate / && mount --bind "$1/opt" /opt && "$2/tests/run-installed.sh" "$2" /opt/kestrel/Tavlix/' \
-  run "$work/root" "$src"
+  install -m 0755 "$src/testing/kstapefmtcups" "$1/opt/kestrel/Tavlix/lx230/lpd/"
+  printf '*PageSize[82 144]\n' >"$1/pagesize"
+}
+normal() { sed -E 's/KsL[0-9A-F]{12,}/KsL<id>/g'; }
+empty=$work/empty
+layout "$empty"
+mkdir -p "$empty/bin"
+cp "$(command -v busybox)" "$empty/bin/sh"
+mkdir -p "$work/f"
+layout "$work/f"
+full=$(unshare -m bash -c "mount --make-rprivate / && mount --bind '$work/f/opt' /opt &&
+  cd '$work/f' && $(declare -f results) && results '' 2>&1")
+inside=$(results "chroot $empty" 2>&1)
+[ "$(ls -A "$empty" | sort | tr '\n' ' ')" = "bin opt pagesize " ] || fail "the empty root holds $(ls -A "$empty")"
+if [ "$(normal <<<"$full")" != "$(normal <<<"$inside")" ]; then
+  diff <(normal <<<"$full") <(normal <<<"$inside") || true
+  fail "the programs behave differently in an empty root"
+fi
+diff -r <(cd "$work/f/opt/kestrel/Tavlix/lx230/inf" && cat -- * | normal) \
+  <(cd "$empty/opt/kestrel/Tavlix/lx230/inf" && cat -- * | normal) >/dev/null ||
+  fail "the data files differ after the same runs in an empty root"
+echo "$arch: in an empty root (busybox as /bin/sh), the same results as on the full system: ok"
+
+# 5. The autopkgtest in a Debian chroot of ARCH.
+mmdebstrap --quiet --variant=apt --architectures="$arch" \
+  --include=apt-utils,dpkg-dev,lprng,psutils,ghostscript bookworm "$work/chroot.tar" ||
+  fail "mmdebstrap could not make a bookworm $arch chroot"
+# autopkgtest's unshare testbed maps root to subordinate ids, which
+# /etc/subuid and /etc/subgid must grant: granted here in a private mount
+# namespace only.
+printf 'root:1000000:65536\n' >"$work/subid"
+unshare -m bash -c 'mount --make-rprivate / && mount --bind "$1" /etc/subuid &&
+  mount --bind "$1" /etc/subgid && shift && exec "$@"' run "$work/subid" \
+  autopkgtest --quiet --no-built-binaries "$deb" "$src/" -- unshare --arch "$arch" \
+  --tarball "$work/chroot.tar" || fail "autopkgtest failed in the $arch chroot"
+echo "$arch: autopkgtest in a bookworm $arch chroot: ok"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every installed name of the tool and the selector under ROOT, the
 # install root the programs were built with: lays out a data set for each
-# model, adds a format with each tool name, and checks that each changed only
-# its own model's files and that each selector name answers.
+# model, adds a format with each tool name, lists it, and checks that each
+# changed only its own model's files, that each delete removes it again and
+# that each selector name answers.
 # Usage: run-installed.sh SOURCE_DIR ROOT
 set -euo pipefail
 src=$1 root=${2%/}/
@@ -24,6 +25,9 @@ fit=$(printf 'PSCOMMAND=psfit\nCMDARGV=-w82.000000 -h144.000000 1:0@1.0(-0.06000
 for m in "${models[@]}"; do
   "$root$m/lpd/kstapefmtlpr_$m" -P LX -n "Label of $m" -w 29 -h 70 ||
     fail "kstapefmtlpr_$m exited with $?"
+  listing=$("$root$m/lpd/kstapefmtlpr_$m" -l)
+  [[ "$listing" =~ ^"Label of $m"$'\t'29x70$'\t'KsL[0-9A-F]{12}$'\t'ok$ ]] ||
+    fail "kstapefmtlpr_$m -l printed: $listing"
   out=$("$root$m/lpd/kspagefit_$m" 1 2 3 4 5 600 psfit in out "$pagesize")
   [ "$out" = "$fit" ] || fail "kspagefit_$m printed: $out"
 done
