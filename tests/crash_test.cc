@@ -42,18 +42,17 @@ std::string Filler(const char* prefix, int lines) {
   return text;
 }
 
-// The listings and messages of the runs are not what is looked at.
-void Quiet() {
-  int null = open("/dev/null", O_WRONLY);
-  if (null >= 0) dup2(null, 1);
-}
-
-pid_t Start(const std::string& cwd, const std::vector<std::string>& args) {
+// Starts the tool in |cwd| in a process group of its own, so that a kill
+// takes the spooler stand-in along; its listings and messages are not what
+// is looked at. |traced|: it stops at the exec for a tracer.
+pid_t Start(const std::string& cwd, const std::vector<std::string>& args, bool traced = false) {
   pid_t pid = fork();
   if (pid == 0) {
-    setpgid(0, 0);  // so that the kill takes the spooler stand-in along
+    setpgid(0, 0);
     if (chdir(cwd.c_str()) != 0) _exit(126);
-    Quiet();
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 1);
+    if (traced) ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -70,19 +69,7 @@ enum class Traced { kKilled, kEnded, kUntraceable };
 // kEnded if it ended first; kUntraceable where a process cannot be traced
 // (a 32-bit build run through qemu-user, which has no ptrace).
 Traced KillAtRename(const std::string& cwd, const std::vector<std::string>& args, int n) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    Quiet();
-    ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(KS_TOOL_BINARY, argv.data());
-    _exit(127);
-  }
-  setpgid(pid, pid);
+  const pid_t pid = Start(cwd, args, true);
   int status = 0;
   waitpid(pid, &status, 0);  // stopped at the exec
   if (!WIFSTOPPED(status)) return Traced::kUntraceable;
