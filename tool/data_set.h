@@ -82,8 +82,8 @@ class DataSet {
   // |wait_seconds| (anyone who can open the directory can hold it), and
   // recovers what an interrupted run left. Run as root, it first checks
   // that the install root, the model's directory, its lpd/ directory and
-  // the spooler-side tool belong to root and that no one else may write
-  // them (EPERM). Returns 0, or an errno, with *message (if given) set to
+  // (for a change, which runs it) the spooler-side tool belong to root and
+  // that no one else may write them (EPERM). Returns 0, or an errno, with *message (if given) set to
   // the line to report when it concerns a path of its own: EWOULDBLOCK once
   // the wait is over; EBADMSG for a commit record that is not one; ELOOP
   // for a data directory that is a symbolic link. A data directory that
