@@ -31,8 +31,10 @@ double Now() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-int Fail(std::string* message, const std::string& path, int error) {
-  if (message != nullptr) *message = path + ": " + strerror(error);
+// Returns |error|, with *message the line to report: |path| and |why|, or
+// the error's text.
+int Fail(std::string* message, const std::string& path, int error, const char* why = nullptr) {
+  if (message != nullptr) *message = path + ": " + (why != nullptr ? why : strerror(error));
   return error;
 }
 
@@ -166,11 +168,6 @@ class Descriptor {
   int fd_;
 };
 
-int Refuse(std::string* message, const std::string& path, int error, const char* why = nullptr) {
-  if (message != nullptr) *message = path + ": " + (why != nullptr ? why : strerror(error));
-  return error;
-}
-
 constexpr char kNotRootsAlone[] = "must belong to root and be writable by root alone";
 
 }  // namespace
@@ -186,14 +183,14 @@ int DataSet::Open(Access access, std::string* message, int wait_seconds) {
     struct stat st;
     for (const auto& [fd, path] : {std::pair{root.get(), root_}, std::pair{model.get(), model_path},
                                     std::pair{lpd.get(), lpd_path}}) {
-      if (fd < 0) return Refuse(message, path, errno);
-      if (fstat(fd, &st) != 0) return Refuse(message, path, errno);
-      if (!RootsAlone(st)) return Refuse(message, path, EPERM, kNotRootsAlone);
+      if (fd < 0) return Fail(message, path, errno);
+      if (fstat(fd, &st) != 0) return Fail(message, path, errno);
+      if (!RootsAlone(st)) return Fail(message, path, EPERM, kNotRootsAlone);
     }
     // A listing runs no spooler-side tool.
     if (access == Access::kChange) {
-      if (fstatat(lpd.get(), "kstapefmtcups", &st, 0) != 0) return Refuse(message, tool_path, errno);
-      if (!RootsAlone(st)) return Refuse(message, tool_path, EPERM, kNotRootsAlone);
+      if (fstatat(lpd.get(), "kstapefmtcups", &st, 0) != 0) return Fail(message, tool_path, errno);
+      if (!RootsAlone(st)) return Fail(message, tool_path, EPERM, kNotRootsAlone);
     }
   }
   fd_ = model.get() < 0 ? -1 : OpenDir(model.get(), "", "inf");
@@ -206,7 +203,7 @@ int DataSet::Open(Access access, std::string* message, int wait_seconds) {
         S_ISLNK(st.st_mode)) {
       error_ = ELOOP;
     }
-    if (error_ == ELOOP || error_ == ENOTDIR) return Refuse(message, model_path + "/inf", error_);
+    if (error_ == ELOOP || error_ == ENOTDIR) return Fail(message, model_path + "/inf", error_);
     return 0;
   }
   const double deadline = Now() + wait_seconds;
