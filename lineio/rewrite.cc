@@ -92,15 +92,47 @@ int FinishCopy(FILE* out, const std::string& name) {
   return error;
 }
 
-// Copies the run of whole lines |lines| through |edit|.
-void EditLines(std::string_view lines, const LineEdit& edit, RewriteSink* sink,
-               size_t* edited) {
-  size_t pos = 0;
+// Whether |line| (up to its first zero byte) holds |needle|.
+bool Holds(std::string_view line, std::string_view needle) {
   LineSpan span;
-  while (!sink->failed() && FindLineContaining(lines, pos, edit.needle, &span)) {
-    const char* line = lines.data() + span.start;
-    size_t length = span.end - span.start;
-    if (edit.applies && !edit.applies(std::string_view(line, length))) {
+  return FindLineContaining(line, 0, needle, &span);
+}
+
+// The first of |edits| that applies to |line|, or null.
+const LineEdit* EditFor(std::string_view line, const std::vector<LineEdit>& edits) {
+  for (const LineEdit& edit : edits) {
+    if (!edit.needle.empty() && Holds(line, edit.needle) && (!edit.applies || edit.applies(line))) {
+      return &edit;
+    }
+  }
+  return nullptr;
+}
+
+// Copies the run of whole lines |lines| through |edits|. Only lines that
+// hold a needle are looked at one by one; the runs between them are written
+// in bulk.
+void EditLines(std::string_view lines, const std::vector<LineEdit>& edits, RewriteSink* sink,
+               size_t* edited) {
+  // Where each edit's needle is next found, from |pos| on (none: npos).
+  std::vector<LineSpan> next(edits.size(), LineSpan{0, 0});
+  std::vector<bool> known(edits.size(), false);
+  size_t pos = 0;
+  while (!sink->failed()) {
+    LineSpan span{std::string_view::npos, 0};
+    for (size_t i = 0; i < edits.size(); ++i) {
+      if (edits[i].needle.empty()) continue;
+      if (!known[i] || (next[i].start != std::string_view::npos && next[i].start < pos)) {
+        if (!FindLineContaining(lines, pos, edits[i].needle, &next[i])) {
+          next[i] = {std::string_view::npos, 0};
+        }
+        known[i] = true;
+      }
+      if (next[i].start < span.start) span = next[i];
+    }
+    if (span.start == std::string_view::npos) break;
+    const std::string_view line = lines.substr(span.start, span.end - span.start);
+    const LineEdit* edit = EditFor(line, edits);
+    if (edit == nullptr) {
       // Not one of ours after all: it goes out with the run it is in.
       sink->WriteLine(lines.data() + pos, span.end - pos);
       pos = span.end;
@@ -108,13 +140,15 @@ void EditLines(std::string_view lines, const LineEdit& edit, RewriteSink* sink,
     }
     ++*edited;
     sink->WriteLine(lines.data() + pos, span.start - pos);
-    switch (edit.action) {
-      case LineEdit::Action::kCopy: sink->WriteLine(line, length); break;
+    switch (edit->action) {
+      case LineEdit::Action::kCopy: sink->WriteLine(line.data(), line.size()); break;
       case LineEdit::Action::kDrop: break;
-      case LineEdit::Action::kReplace: sink->WriteLine(edit.text); break;
+      case LineEdit::Action::kReplace:
+        sink->WriteLine(edit->replacement ? edit->replacement(line) : edit->text);
+        break;
       case LineEdit::Action::kInsertAfter:
-        sink->WriteLine(line, length);
-        sink->WriteLine(edit.text);
+        sink->WriteLine(line.data(), line.size());
+        sink->WriteLine(edit->text);
         break;
     }
     pos = span.end;
@@ -126,8 +160,8 @@ void EditLines(std::string_view lines, const LineEdit& edit, RewriteSink* sink,
 
 void SetTempByteLimitForTesting(TempByteLimitFn limit) { temp_byte_limit = limit; }
 
-int StageRewrite(int dir_fd, const char* name, const LineEdit& edit, const std::string& append,
-                 size_t* edited) {
+int StageRewrite(int dir_fd, const char* name, const std::vector<LineEdit>& edits,
+                 const std::string& append, size_t* edited) {
   size_t count = 0;
   if (edited == nullptr) edited = &count;
   *edited = 0;
@@ -146,7 +180,7 @@ int StageRewrite(int dir_fd, const char* name, const LineEdit& edit, const std::
   RewriteSink sink(out, temp_byte_limit != nullptr ? temp_byte_limit(name) : SIZE_MAX);
   LineBlockReader reader(in);
   std::string_view lines;
-  while (!sink.failed() && reader.Next(&lines)) EditLines(lines, edit, &sink, edited);
+  while (!sink.failed() && reader.Next(&lines)) EditLines(lines, edits, &sink, edited);
   int error = sink.failed() ? sink.error() : reader.error();
   if (error == 0) {
     sink.WriteLine(append);

@@ -32,7 +32,7 @@ class StageRewriteTest : public ::testing::Test {
 
 TEST_F(StageRewriteTest, TransformsAppendsAndLeavesOnlyTheDataFile) {
   WriteFile(path_, "keep 1\ndrop me\nkeep 2\n", 0604);
-  const LineEdit drop{"drop", LineEdit::Action::kDrop, "", nullptr};
+  const LineEdit drop{"drop", LineEdit::Action::kDrop, "", nullptr, nullptr};
   ASSERT_EQ(Rewrite(drop, "added\n"), 0);
   EXPECT_EQ(ReadFile(path_), "keep 1\nkeep 2\nadded\n");
   EXPECT_EQ(PermissionBits(path_), 0666u);
@@ -58,7 +58,7 @@ TEST_F(StageRewriteTest, CopiesEveryByteOfLongLinesAndZeroBytes) {
 
 TEST_F(StageRewriteTest, AddsANewlineBeforeWritingAfterAnUnterminatedLastLine) {
   WriteFile(path_, "first\n[CustomTape]");
-  const LineEdit insert{"[CustomTape]", LineEdit::Action::kInsertAfter, "entry\n", nullptr};
+  const LineEdit insert{"[CustomTape]", LineEdit::Action::kInsertAfter, "entry\n", nullptr, nullptr};
   ASSERT_EQ(Rewrite(insert, "appended\n"), 0);
   EXPECT_EQ(ReadFile(path_), "first\n[CustomTape]\nentry\nappended\n");
 }
@@ -66,13 +66,13 @@ TEST_F(StageRewriteTest, AddsANewlineBeforeWritingAfterAnUnterminatedLastLine) {
 TEST_F(StageRewriteTest, EditsLinesContainingTheNeedleBeforeAnyZeroByte) {
   WriteFile(path_, std::string("a ID\nb\0 ID\nID c\nID", 18));
   size_t edited = 0;
-  ASSERT_EQ(Rewrite({"ID", LineEdit::Action::kReplace, "R\n", nullptr}, "", &edited), 0);
+  ASSERT_EQ(Rewrite({"ID", LineEdit::Action::kReplace, "R\n", nullptr, nullptr}, "", &edited), 0);
   EXPECT_EQ(ReadFile(path_), std::string("R\nb\0 ID\nR\nR\n", 12));
   EXPECT_EQ(edited, 3u);
   // Of the lines holding the needle, only those the edit applies to.
   WriteFile(path_, "ID 1\nx\nID 2\nID 3\n");
   const LineEdit some{"ID", LineEdit::Action::kDrop, "",
-                      [](std::string_view line) { return line == "ID 2\n"; }};
+                      [](std::string_view line) { return line == "ID 2\n"; }, nullptr};
   ASSERT_EQ(Rewrite(some, "", &edited), 0);
   EXPECT_EQ(ReadFile(path_), "ID 1\nx\nID 3\n");
   EXPECT_EQ(edited, 1u);
@@ -91,7 +91,7 @@ TEST_F(StageRewriteTest, LargeFilesAreEditedLikeSmallOnes) {
     if (line.find("NEEDLE") == std::string::npos) expected += line;
   }
   WriteFile(path_, content);
-  ASSERT_EQ(Rewrite({"NEEDLE", LineEdit::Action::kDrop, "", nullptr}, "end\n"), 0);
+  ASSERT_EQ(Rewrite({"NEEDLE", LineEdit::Action::kDrop, "", nullptr, nullptr}, "end\n"), 0);
   EXPECT_TRUE(ReadFile(path_) == expected + "end\n");
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "lineio/rewrite.h"
 #include "tool/format_id.h"
@@ -43,25 +44,52 @@ int NewFormatId(const FormatRequest& request, const DataSet& data, TimeSource no
 }  // namespace
 
 int AddFormat(FormatRequest request, DataSet& data, TimeSource now) {
+  // The format of the same name goes first, as a delete would take it; its
+  // removal and the new entry are one change, made once the spooler-side
+  // tool has done both.
+  if (!BuildSpoolerToolPath(&request, data.root())) return kOpOpenFailed;
+  const std::string tool = request.path;
+  int result = RunSpoolerTool(DeleteCommand(tool, request.queue, request.name));
+  if (result != kOpDone) return result;
+
+  std::vector<std::string> old_ids;
+  bool by_id = false;
+  result = FindFormatIds(request, data, &old_ids, &by_id);
+  if (result == kOpOpenFailed) return result;
+  if (result == kOpNotFound) old_ids.clear();
+
   std::string id;
-  if (int result = NewFormatId(request, data, now, &id); result != kOpDone) return result;
+  if (result = NewFormatId(request, data, now, &id); result != kOpDone) return result;
   std::string paper_entry;
   if (!PaperInfoLine(id, request.name, request.width, request.height, &paper_entry)) {
     errno = EOVERFLOW;
     return kOpOpenFailed;
   }
 
-  if (!BuildSpoolerToolPath(&request, data.root())) return kOpOpenFailed;
-  int result = RunSpoolerTool(AddCommand(request.path, request.queue, request.name,
-                                         request.width, request.height, id));
-  if (result != kOpDone) return result;
+  result = RunSpoolerTool(AddCommand(tool, request.queue, request.name, request.width,
+                                     request.height, id));
+  if (result != kOpDone) {
+    // The spooler side no longer holds the old format: neither may the files.
+    if (old_ids.empty()) return result;
+    size_t edited = 0;
+    if (StageRemoval(data, old_ids, &edited) != kOpDone || data.Commit() != 0) {
+      return kOpOpenFailed;
+    }
+    return result;
+  }
 
   const LineEdit insert{kCustomTapeHeader, LineEdit::Action::kInsertAfter,
-                        FuncListLine(id, request.name), nullptr};
-  const LineEdit copy;
-  if (data.RewriteInPlace(DataFile::kFuncList, insert, "") != 0 ||
-      data.RewriteInPlace(DataFile::kPaperInfo, copy, paper_entry) != 0 ||
-      data.RewriteInPlace(DataFile::kImagingArea, copy,
+                        FuncListLine(id, request.name), nullptr, nullptr};
+  // Each file: the old format's lines out (checked first), the new one in.
+  auto edits = [&](EntryLines lines, std::vector<LineEdit> more) {
+    if (!old_ids.empty()) more.insert(more.begin(), RemovalEdit(lines, old_ids, id));
+    return more;
+  };
+  if (data.RewriteInPlace(DataFile::kFuncList, edits(EntryLines::kNamed, {insert}), "") != 0 ||
+      data.RewriteInPlace(DataFile::kPaperInfo, edits(EntryLines::kNamed, {}), paper_entry) != 0 ||
+      (!old_ids.empty() &&
+       data.RewriteInPlace(DataFile::kRc, edits(EntryLines::kSettings, {}), "") != 0) ||
+      data.RewriteInPlace(DataFile::kImagingArea, edits(EntryLines::kIdOnly, {}),
                           ImagingAreaLine(id, request.width, request.height)) != 0 ||
       data.Commit() != 0) {
     return kOpOpenFailed;

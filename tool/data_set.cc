@@ -281,11 +281,11 @@ FILE* DataSet::OpenForReading(DataFile file) const {
   return OpenDataFile(fd_, DataFileName(model_, file).c_str());
 }
 
-int DataSet::RewriteInPlace(DataFile file, const LineEdit& edit, const std::string& append,
-                            size_t* edited) {
+int DataSet::RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits,
+                            const std::string& append, size_t* edited) {
   if (edited != nullptr) *edited = 0;
   const std::string name = DataFileName(model_, file);
-  int result = fd_ < 0 ? -1 : StageRewrite(fd_, name.c_str(), edit, append, edited);
+  int result = fd_ < 0 ? -1 : StageRewrite(fd_, name.c_str(), edits, append, edited);
   int error = fd_ < 0 ? error_ : errno;
   if (result == 0) {
     staged_.push_back(name);

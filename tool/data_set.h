@@ -98,8 +98,8 @@ class DataSet {
   // Stages the rewrite of |file| (see StageRewrite) as part of the change.
   // A file that is not required and does not exist is left out. Returns 0,
   // or -1 with errno set; the change is then discarded as a whole.
-  int RewriteInPlace(DataFile file, const LineEdit& edit, const std::string& append,
-                     size_t* edited = nullptr);
+  int RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits,
+                     const std::string& append, size_t* edited = nullptr);
 
   // Makes every staged rewrite take effect at once. Returns 0, or -1 with
   // errno set. A failure before the commit point discards the change and

@@ -29,22 +29,64 @@ bool IsOneOf(std::string_view id, const std::vector<std::string>& ids) {
   return false;
 }
 
-// What a delete does to the lines of a data file that name one of |ids|.
-LineEdit DeleteEdit(EntryLines lines, const std::vector<std::string>& ids) {
-  if (lines == EntryLines::kSettings) {
-    return {CommonPrefix(ids), LineEdit::Action::kReplace, kRcResetLine,
-            [&ids](std::string_view line) {
-              for (const std::string& id : ids) {
-                if (SettingValueIs(line, id)) return true;
-              }
-              return false;
-            }};
+}  // namespace
+
+int FindFormatIds(const FormatRequest& request, const DataSet& data,
+                  std::vector<std::string>* ids, bool* by_id) {
+  ids->clear();
+  for (const DataFileRow& row : kDataFiles) {
+    if (row.lines != EntryLines::kNamed) continue;
+    std::string id;
+    switch (FindFormatId(data, row.file, request.name, &id)) {
+      case Lookup::kFound:
+        if (!IsOneOf(id, *ids)) ids->push_back(id);
+        break;
+      case Lookup::kNotFound: break;
+      case Lookup::kFailed: return kOpOpenFailed;
+    }
   }
-  return {CommonPrefix(ids), LineEdit::Action::kDrop, "",
-          [&ids](std::string_view line) { return IsOneOf(FormatIdIn(line), ids); }};
+  // What the listing shows of a format left half entered is its identifier.
+  *by_id = ids->empty();
+  if (*by_id) {
+    if (!IsFormatId(request.name)) return kOpNotFound;
+    ids->push_back(request.name);
+  }
+  return kOpDone;
 }
 
-}  // namespace
+LineEdit RemovalEdit(EntryLines lines, const std::vector<std::string>& ids,
+                     const std::string& new_id) {
+  if (lines == EntryLines::kSettings) {
+    LineEdit edit{CommonPrefix(ids), LineEdit::Action::kReplace, "",
+                  [&ids](std::string_view line) {
+                    for (const std::string& id : ids) {
+                      if (SettingValueIs(line, id)) return true;
+                    }
+                    return false;
+                  },
+                  nullptr};
+    if (new_id.empty()) {
+      edit.replacement = [](std::string_view line) { return ResetSetting(line); };
+    } else {
+      edit.replacement = [new_id](std::string_view line) { return RenamedSetting(line, new_id); };
+    }
+    return edit;
+  }
+  return {CommonPrefix(ids), LineEdit::Action::kDrop, "",
+          [&ids](std::string_view line) { return IsOneOf(FormatIdIn(line), ids); }, nullptr};
+}
+
+int StageRemoval(DataSet& data, const std::vector<std::string>& ids, size_t* edited) {
+  *edited = 0;
+  for (const DataFileRow& row : kDataFiles) {
+    size_t n = 0;
+    if (data.RewriteInPlace(row.file, {RemovalEdit(row.lines, ids, "")}, "", &n) != 0) {
+      return kOpOpenFailed;
+    }
+    *edited += n;
+  }
+  return kOpDone;
+}
 
 int DeleteFormat(FormatRequest request, DataSet& data) {
   if (!BuildSpoolerToolPath(&request, data.root())) return kOpOpenFailed;
@@ -53,32 +95,11 @@ int DeleteFormat(FormatRequest request, DataSet& data) {
 
   // Everything is looked up before anything changes.
   std::vector<std::string> ids;
-  for (const DataFileRow& row : kDataFiles) {
-    if (row.lines != EntryLines::kNamed) continue;
-    std::string id;
-    switch (FindFormatId(data, row.file, request.name, &id)) {
-      case Lookup::kFound:
-        if (!IsOneOf(id, ids)) ids.push_back(id);
-        break;
-      case Lookup::kNotFound: break;
-      case Lookup::kFailed: return kOpOpenFailed;
-    }
-  }
-  // What the listing shows of a format left half entered is its identifier.
-  const bool by_id = ids.empty();
-  if (by_id) {
-    if (!IsFormatId(request.name)) return kOpNotFound;
-    ids.push_back(request.name);
-  }
+  bool by_id = false;
+  if (int found = FindFormatIds(request, data, &ids, &by_id); found != kOpDone) return found;
 
   size_t edited = 0;
-  for (const DataFileRow& row : kDataFiles) {
-    size_t n = 0;
-    if (data.RewriteInPlace(row.file, DeleteEdit(row.lines, ids), "", &n) != 0) {
-      return kOpOpenFailed;
-    }
-    edited += n;
-  }
+  if (StageRemoval(data, ids, &edited) != kOpDone) return kOpOpenFailed;
   if (by_id && edited == 0) {
     data.Abandon();
     return kOpNotFound;

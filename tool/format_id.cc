@@ -89,10 +89,25 @@ bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* n
   return true;
 }
 
+std::string_view LineEnding(std::string_view line) {
+  if (line.size() >= 2 && line.substr(line.size() - 2) == "\r\n") return "\r\n";
+  return "\n";
+}
+
 bool SettingValueIs(std::string_view line, std::string_view id) {
   line = Text(line);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // a CRLF line's ending
   const size_t equals = line.find('=');
   return equals != std::string_view::npos && line.substr(equals + 1) == id;
+}
+
+std::string RenamedSetting(std::string_view line, std::string_view id) {
+  return std::string(line.substr(0, line.find('=') + 1)) + std::string(id) +
+         std::string(LineEnding(line));
+}
+
+std::string ResetSetting(std::string_view line) {
+  return std::string(kRcResetLine, strlen(kRcResetLine) - 1) + std::string(LineEnding(line));
 }
 
 std::string FuncListLine(const std::string& id, const char* name) {

@@ -36,14 +36,24 @@ bool IsFormatId(std::string_view text);
 bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* name);
 
 // Whether |line| is a setting whose value (everything after its first '=',
-// up to the newline) is |id|: the rc file's way of naming a medium.
+// up to the line's ending, LF or CRLF) is |id|: the rc file's way of
+// naming a medium.
 bool SettingValueIs(std::string_view line, std::string_view id);
+
+// A line's ending: "\r\n" for a CRLF line, otherwise "\n" (also for a last
+// line without one, which then gets it).
+std::string_view LineEnding(std::string_view line);
 
 // The func list's section header; user formats go directly after it.
 inline constexpr const char kCustomTapeHeader[] = "[CustomTape]";
 
 // The rc line that replaces a setting naming a deleted format.
 inline constexpr const char kRcResetLine[] = "MediaSize=29x90\n";
+
+// A setting |line| that SettingValueIs found: reset to kRcResetLine, or
+// renamed to |id| with its key kept, the line's ending kept either way.
+std::string ResetSetting(std::string_view line);
+std::string RenamedSetting(std::string_view line, std::string_view id);
 
 // The entry lines an add writes. PaperInfoLine is false if the size in
 // dots does not fit 32 bits.

@@ -2,6 +2,8 @@
 #define TOOL_OPERATIONS_H_
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "tool/data_set.h"
 #include "tool/format_request.h"
@@ -20,6 +22,22 @@
 // default medium. kOpNotFound if there is no such format.
 int DeleteFormat(FormatRequest request, DataSet& data);
 
+// The identifiers a delete of request.name removes, as above: kOpDone,
+// kOpNotFound, or kOpOpenFailed with errno set if a file could not be read.
+// |*by_id|: the name was taken as an identifier.
+int FindFormatIds(const FormatRequest& request, const DataSet& data,
+                  std::vector<std::string>* ids, bool* by_id);
+
+// What removing the format of |ids| does to a data file of |lines|: its
+// lines go, and an rc setting naming it is reset, or renamed to |new_id|
+// when one is given (a replace keeps what pointed at the format).
+LineEdit RemovalEdit(EntryLines lines, const std::vector<std::string>& ids,
+                     const std::string& new_id);
+
+// Stages the removal of |ids| from every data file; |*edited| counts the
+// lines it changed. kOpDone, or kOpOpenFailed with errno set.
+int StageRemoval(DataSet& data, const std::vector<std::string>& ids, size_t* edited);
+
 // The time of day an identifier is made from; false with errno set if it
 // cannot be read.
 using TimeSource = bool (*)(int64_t* seconds, long* microseconds);
@@ -30,7 +48,11 @@ bool TimeOfDay(int64_t* seconds, long* microseconds);
 inline constexpr int kIdTries = 100;
 
 // Enters a new format of request.name, width and height under an
-// identifier made from the time of day that no data file holds yet.
+// identifier made from the time of day that no data file holds yet. A
+// format of that name is replaced: the spooler-side tool deletes it, then
+// adds the new one, and the files change once, all or nothing, with rc
+// settings that named the old format naming the new one. If the tool
+// refuses the new one, the removal alone is made, and kOpSpoolerFailed.
 int AddFormat(FormatRequest request, DataSet& data, TimeSource now = TimeOfDay);
 
 #endif  // TOOL_OPERATIONS_H_

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "lineio/dir_ops.h"
 #include "tests/test_util.h"
 #include "tool/format_id.h"
 
@@ -49,8 +50,47 @@ TEST_F(OperationsTest, AddEntersTheFormatInThreeFiles) {
   EXPECT_EQ(ListDir(data_.inf()).size(), 4u);  // no temporary file left
   EXPECT_EQ(data_.SpoolerCalls(),
             (std::vector<std::vector<std::string>>{
+                {"-P", "LX-230", "-d", "New Label Format", "-show", "1"},
                 {"-P", "LX-230", "-n", "New Label Format", "-w", "29", "-h", "70", "-specid",
                  "KsL101D04651234", "-show", "1"}}));
+}
+
+int commits = 0;
+int CountCommits(DirOp op, const char* name) {
+  if (op == DirOp::kCreate && std::string(name) == kCommitRecordName) ++commits;
+  return 0;
+}
+
+// Adding a name that exists replaces the format in one change, after the
+// spooler-side tool took both the delete and the add; an rc setting that
+// named the old format names the new one, its CRLF ending kept. If the tool
+// refuses the new format, the removal alone is made (the spooler side no
+// longer holds the old one either).
+TEST_F(OperationsTest, AReplaceIsOneChangeAndKeepsTheDefaultMedium) {
+  WriteFile(data_.rc(), "Copies=1\r\nMediaSize=KsL053E0643ABCD\r\nNote=KsL053E0643ABCD\r\n");
+  commits = 0;
+  SetDirOpHookForTesting(CountCommits);
+  ASSERT_EQ(Add("Small", 62, 100, 7, 0x42), kOpDone);
+  SetDirOpHookForTesting(nullptr);
+  EXPECT_EQ(commits, 1);
+  const std::string id = "KsL053E0647" "0042";
+  EXPECT_EQ(ReadFile(data_.func()), "# media of the LX-230\n[Tape]\nDK29x90\nDK62x100\n"
+                                    "[CustomTape]\n" + id + "/Small\n[End]\n");
+  EXPECT_EQ(ReadFile(data_.paper()),
+            "DK29x90:\t306\t990\nDK62x100:\t695\t1108\n" + id + "/Small:\t695\t1108\n");
+  EXPECT_EQ(ReadFile(data_.area()), "DK29x90\t:\t4.32\t8.40\t77.76\t246.33\n" + id +
+                                        "\t:\t4.32\t8.40\t171.16\t274.63\n");
+  EXPECT_EQ(ReadFile(data_.rc()),
+            "Copies=1\r\nMediaSize=" + id + "\r\nNote=" + id + "\r\n");
+  EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
+
+  data_.FailSpoolerAdds(1);
+  EXPECT_EQ(Add("Small", 29, 70), kOpSpoolerFailed);
+  EXPECT_EQ(ReadFile(data_.func()).find("Small"), std::string::npos);
+  EXPECT_EQ(ReadFile(data_.paper()).find("Small"), std::string::npos);
+  EXPECT_EQ(ReadFile(data_.area()).find("KsL"), std::string::npos);
+  EXPECT_EQ(ReadFile(data_.rc()), "Copies=1\r\nMediaSize=29x90\r\nMediaSize=29x90\r\n");
+  EXPECT_EQ(data_.SpoolerCalls().size(), 4u);  // -d, -n; -d, -n refused
 }
 
 TEST_F(OperationsTest, AddSpecialWidthAndShortLabel) {
@@ -197,6 +237,10 @@ TEST_F(OperationsTest, AFailureAtTheLastFileChangesNoFile) {
   ASSERT_EQ(symlink(data_.paper().c_str(), data_.func().c_str()), 0);
   EXPECT_EQ(Delete("Small"), kOpOpenFailed);
   EXPECT_EQ(errno, ELOOP);
+  unlink(data_.func().c_str());
+  WriteFile(data_.func(), kSampleFunc, 0640);  // others may not read it
+  EXPECT_EQ(Delete("Small"), kOpOpenFailed);
+  EXPECT_EQ(errno, EACCES);
 }
 
 TEST_F(OperationsTest, WideFormatsAreReplacedAndDeletedLikeOthers) {

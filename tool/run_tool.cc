@@ -37,13 +37,8 @@ int Delete(const FormatRequest& request, DataSet& data, FILE* out) {
 }
 
 int Add(const FormatRequest& request, DataSet& data, FILE* out) {
-  int result = DeleteFormat(request, data);
+  int result = AddFormat(request, data);
   int error = errno;
-  if (result == kOpSpoolerFailed) return kExitFailure;
-  if (result == kOpOpenFailed) return ReportError(out, error);
-
-  result = AddFormat(request, data);
-  error = errno;
   if (result == kOpOpenFailed) return ReportError(out, error);
   if (result == kOpSpoolerFailed) return kExitFailure;
   return 0;
