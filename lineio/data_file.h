@@ -9,9 +9,10 @@
 //
 // The directory may be writable by every user of the printer while the tool
 // runs as root, so what stands at the name is not trusted: only a regular
-// file that others may read is read. A symbolic link fails with ELOOP
-// ("Too many levels of symbolic links"), a file without read permission for
-// others with EACCES ("Permission denied"), a directory with EISDIR ("Is a
+// file that others may read is read (as root: that everyone may read, its
+// owner, its group and others, with no ACL entry that denies anyone). A
+// symbolic link fails with ELOOP ("Too many levels of symbolic links"), a
+// file without those read permissions with EACCES ("Permission denied"), a directory with EISDIR ("Is a
 // directory"), and a FIFO, device or socket with EPERM ("Operation not
 // permitted"; a socket cannot be opened at all and fails with ENXIO). The
 // open never waits, so a FIFO cannot hang the run. Returns the stream, or
@@ -21,5 +22,7 @@ FILE* OpenDataFile(int dir_fd, const char* name);
 // The same rules for a file already looked at with fstat or lstat: 0 if it
 // may be read as a data file, or the errno it is refused with.
 int CheckDataFile(const struct stat& st);
+// The ACL part of those rules, for the open file |fd|: 0, or EACCES.
+int CheckAcl(int fd);
 
 #endif  // LINEIO_DATA_FILE_H_

@@ -31,7 +31,7 @@ class StageRewriteTest : public ::testing::Test {
 };
 
 TEST_F(StageRewriteTest, TransformsAppendsAndLeavesOnlyTheDataFile) {
-  WriteFile(path_, "keep 1\ndrop me\nkeep 2\n", 0604);
+  WriteFile(path_, "keep 1\ndrop me\nkeep 2\n", 0644);
   const LineEdit drop{"drop", LineEdit::Action::kDrop, "", nullptr, nullptr};
   ASSERT_EQ(Rewrite(drop, "added\n"), 0);
   EXPECT_EQ(ReadFile(path_), "keep 1\nkeep 2\nadded\n");
@@ -124,13 +124,13 @@ TEST_F(StageRewriteTest, DoesNotFollowALinkPlantedAtTheTemporaryName) {
 }
 
 TEST_F(StageRewriteTest, TemporaryNameThatCannotBeCreatedLeavesTheDataFile) {
-  WriteFile(path_, "data\n", 0604);
+  WriteFile(path_, "data\n", 0644);
   ASSERT_EQ(mkdir((path_ + ".$$$").c_str(), 0755), 0);  // cannot be removed by unlink
   errno = 0;
   EXPECT_EQ(Rewrite(kCopy, "more\n"), -1);
   EXPECT_EQ(errno, EEXIST);
   EXPECT_EQ(ReadFile(path_), "data\n");
-  EXPECT_EQ(PermissionBits(path_), 0604u);
+  EXPECT_EQ(PermissionBits(path_), 0644u);
 }
 
 // A write that fails part-way (the file size limit stands in for a full

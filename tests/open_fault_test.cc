@@ -6,6 +6,7 @@
 // in turn replaced by what a user who may write the data directory could
 // plant there for root's next run.
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -134,8 +135,10 @@ TEST(PlantedFileTest, IsNeverReadNorCopied) {
     const char* label;
     int error;
   };
-  const Plant kPlants[] = {{"symlink", ELOOP}, {"hardlink", EACCES}, {"fifo", EPERM},
-                           {"directory", EISDIR}};
+  // As root, a file that not everyone may read: its group may not (the
+  // group could be anyone's), or an ACL entry denies a user.
+  const Plant kPlants[] = {{"symlink", ELOOP},    {"hardlink", EACCES},   {"fifo", EPERM},
+                           {"directory", EISDIR}, {"group-denied", EACCES}, {"acl-denied", EACCES}};
   struct Step {
     bool add;
     int file;  // 0 func, 1 paper, 2 rc, 3 area
@@ -146,6 +149,11 @@ TEST(PlantedFileTest, IsNeverReadNorCopied) {
                          {true, 2, false}, {true, 3, true}};
   const std::string secret = "SECRET KsL053E0643ABCD/Small [CustomTape]\n";
   for (const Plant& plant : kPlants) {
+    const bool denied = strstr(plant.label, "denied") != nullptr;
+    if (denied && geteuid() != 0) {
+      printf("%s: not run: the check applies to root only\n", plant.label);
+      continue;
+    }
     for (const Step& step : kSteps) {
       TempDir dir;
       TestData data(dir.path());
@@ -160,6 +168,18 @@ TEST(PlantedFileTest, IsNeverReadNorCopied) {
       if (strcmp(plant.label, "hardlink") == 0) planted = link(hidden.c_str(), target.c_str());
       if (strcmp(plant.label, "fifo") == 0) planted = mkfifo(target.c_str(), 0666);
       if (strcmp(plant.label, "directory") == 0) planted = mkdir(target.c_str(), 0777);
+      if (strcmp(plant.label, "group-denied") == 0) WriteFile(target, secret, 0604);
+      if (strcmp(plant.label, "acl-denied") == 0) {
+        WriteFile(target, secret, 0644);
+        // Version 2; owner rw, user 65534 nothing, group r, mask r, others r.
+        const uint32_t acl[] = {2,          0x00060001, 0xFFFFFFFF, 0x00000002, 65534,
+                                0x00040004, 0xFFFFFFFF, 0x00040010, 0xFFFFFFFF, 0x00040020,
+                                0xFFFFFFFF};
+        if (setxattr(target.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) != 0) {
+          printf("acl-denied: not run: this file system takes no ACL (%s)\n", strerror(errno));
+          break;
+        }
+      }
       ASSERT_EQ(planted, 0) << plant.label;
 
       const std::vector<std::string> args = AddNewOrDeleteSmall(step.add);

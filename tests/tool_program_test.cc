@@ -8,6 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sched.h>
+
+#include <csignal>
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -357,10 +362,13 @@ TEST_F(ToolProgramTest, AnUntrustedPathIsRefusedAsRoot) {
     bool chown_to_user;  // else: group-writable
     std::string shown;
   };
+  char* real = realpath(dir_.path().c_str(), nullptr);
+  const std::string real_root = real;
+  free(real);
   const Case cases[] = {{data_.root + "lx230", false, "./lx230"},
                         {data_.lpd(), false, "./lx230/lpd"},
                         {tool, true, "./lx230/lpd/kstapefmtcups"},
-                        {dir_.path(), true, "./"}};
+                        {dir_.path(), true, real_root}};
   for (const Case& c : cases) {
     struct stat st;
     ASSERT_EQ(stat(c.path.c_str(), &st), 0);
@@ -375,7 +383,54 @@ TEST_F(ToolProgramTest, AnUntrustedPathIsRefusedAsRoot) {
   }
   EXPECT_TRUE(data_.SpoolerCalls().empty());  // nothing ran
   EXPECT_EQ(data_.Snapshot(), before);
-  EXPECT_EQ(Run(add).status, 0);
+
+  // Every directory above the install root too: whoever owns one could
+  // swap the tree below it while root waits for the lock. A sticky one
+  // that root owns, like /tmp, is fine.
+  const std::string up = dir_ / "up";
+  ASSERT_EQ(mkdir(up.c_str(), 0755), 0);
+  ASSERT_EQ(rename((dir_ / "lx230").c_str(), (up + "/lx230").c_str()), 0);
+  RunOptions in_up;
+  in_up.cwd = up;
+  std::vector<std::string> argv = add;
+  argv.insert(argv.begin(), "kstapefmtlpr_lx230");
+  struct stat st;
+  ASSERT_EQ(stat(dir_.path().c_str(), &st), 0);
+  ASSERT_EQ(chown(dir_.path().c_str(), 65534, 65534), 0);
+  RunResult owned = RunProgram(KS_TOOL_BINARY, argv, in_up);
+  ASSERT_EQ(chown(dir_.path().c_str(), 0, st.st_gid), 0);
+  EXPECT_EQ(owned.status, 255);
+  EXPECT_EQ(owned.out, real_root + ": must belong to root and be writable by root alone\n");
+  EXPECT_TRUE(data_.SpoolerCalls().empty());
+  ASSERT_EQ(chmod(dir_.path().c_str(), 01777), 0);
+  RunResult sticky = RunProgram(KS_TOOL_BINARY, argv, in_up);
+  ASSERT_EQ(chmod(dir_.path().c_str(), st.st_mode & 07777), 0);
+  EXPECT_EQ(sticky.status, 0) << sticky.out;
+}
+
+// A listing that meets a commit record recovers once and then reads under
+// the lock it holds: someone who keeps planting records cannot keep it going.
+TEST_F(ToolProgramTest, AListingRecoversOnceHoweverOftenARecordComes) {
+  const std::string record = data_.inf() + "commit.$$$";
+  const std::string planted = dir_ / "record";
+  WriteFile(planted, "kstapefmtlpr commit\nend\n");
+  ASSERT_EQ(link(planted.c_str(), record.c_str()), 0);
+  const pid_t planter = fork();
+  if (planter == 0) {
+    // Until killed, or a minute (past the listing's time limit below).
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < end) {
+      if (link(planted.c_str(), record.c_str()) != 0) sched_yield();
+    }
+    _exit(0);
+  }
+  RunOptions options;
+  options.timeout_seconds = 20;
+  RunResult list = Run({"-l"}, options);
+  kill(planter, SIGKILL);
+  waitpid(planter, nullptr, 0);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "Small\t62x100\tKsL053E0643ABCD\tok\n");
 }
 
 // A parent that ignores SIGCHLD must not make the spooler-side tool's

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -170,18 +171,70 @@ class Descriptor {
 
 constexpr char kNotRootsAlone[] = "must belong to root and be writable by root alone";
 
+// A directory on the way to the install root: as RootsAlone, or sticky, like
+// /tmp, where no one else may move or remove what root owns.
+bool RootsAloneOrSticky(const struct stat& st) {
+  return st.st_uid == 0 && ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX));
+}
+
+// Opens the install root |root| for root, checking every directory from /
+// down to it, each opened from the one before and never through a link, so
+// that no one but root can swap any of them while the run waits for the
+// lock. The path's own links are resolved first: what they lead to is
+// checked. Returns the descriptor, or -1 with *error and *message set.
+int OpenTrustedRoot(const std::string& root, int* error, std::string* message) {
+  char* resolved = realpath(root.c_str(), nullptr);
+  if (resolved == nullptr) {
+    *error = Fail(message, root, errno);
+    return -1;
+  }
+  const std::string path = resolved;
+  free(resolved);
+  int fd = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::string walked = "/";
+  for (size_t pos = 1;; ) {
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+      *error = Fail(message, walked, errno);
+      if (fd >= 0) close(fd);
+      return -1;
+    }
+    const bool last = pos >= path.size();
+    if (!(last ? RootsAlone(st) : RootsAloneOrSticky(st))) {
+      close(fd);
+      *error = Fail(message, walked, EPERM, kNotRootsAlone);
+      return -1;
+    }
+    if (last) return fd;
+    size_t end = path.find('/', pos);
+    if (end == std::string::npos) end = path.size();
+    const std::string name = path.substr(pos, end - pos);
+    walked = path.substr(0, end);
+    const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    fd = next;
+    pos = end + 1;
+  }
+}
+
 }  // namespace
 
 int DataSet::Open(Access access, std::string* message, int wait_seconds) {
   const std::string model_path = root_ + model_;
-  Descriptor root(OpenDir(-1, root_, nullptr));
+  const bool as_root = geteuid() == 0;
+  int root_error = 0;
+  Descriptor root(as_root ? OpenTrustedRoot(root_, &root_error, message)
+                          : OpenDir(-1, root_, nullptr));
+  if (as_root && root.get() < 0) return root_error;
   Descriptor model(root.get() < 0 ? -1 : OpenDir(root.get(), "", model_.c_str()));
-  if (geteuid() == 0) {
+  if (as_root) {
     const std::string lpd_path = model_path + "/lpd";
     const std::string tool_path = lpd_path + "/kstapefmtcups";
     Descriptor lpd(model.get() < 0 ? -1 : OpenDir(model.get(), "", "lpd"));
     struct stat st;
-    for (const auto& [fd, path] : {std::pair{root.get(), root_}, std::pair{model.get(), model_path},
+    for (const auto& [fd, path] : {std::pair{model.get(), model_path},
                                     std::pair{lpd.get(), lpd_path}}) {
       if (fd < 0) return Fail(message, path, errno);
       if (fstat(fd, &st) != 0) return Fail(message, path, errno);
@@ -212,21 +265,19 @@ int DataSet::Open(Access access, std::string* message, int wait_seconds) {
     return Recover(message);
   }
   // A reader recovers only when there is something to recover, and that
-  // takes the lock exclusive for a moment; then it reads under a shared
-  // lock, once no record is left.
-  for (;;) {
-    if (int error = Lock(LOCK_SH, deadline); error != 0) return error;
-    struct stat st;
-    if (fstatat(fd_, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT) return Fail(message, InfPath(kCommitRecordName), errno);
-      // No change is under way while the lock is held shared: any copy is
-      // left over from one that never took effect.
-      DiscardCopies();
-      return 0;
-    }
-    if (int error = Lock(LOCK_EX, deadline); error != 0) return error;
-    if (int error = Recover(message); error != 0) return error;
+  // takes the lock exclusive; it then reads under that lock. Otherwise it
+  // reads under a shared lock. The wait is bounded as a whole.
+  if (int error = Lock(LOCK_SH, deadline); error != 0) return error;
+  struct stat st;
+  if (fstatat(fd_, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) return Fail(message, InfPath(kCommitRecordName), errno);
+    // No change is under way while the lock is held shared: any copy is
+    // left over from one that never took effect.
+    DiscardCopies();
+    return 0;
   }
+  if (int error = Lock(LOCK_EX, deadline); error != 0) return error;
+  return Recover(message);
 }
 
 int DataSet::Recover(std::string* message) {
@@ -246,11 +297,13 @@ int DataSet::Recover(std::string* message) {
     if (record == Record::kIncomplete) names.clear();
     for (const std::string& name : names) {
       const std::string copy = name + kTempSuffix;
-      if (fstatat(fd_, copy.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      // A copy is checked as a data file is before it becomes one.
+      FILE* staged = OpenDataFile(fd_, copy.c_str());
+      if (staged == nullptr) {
         if (errno == ENOENT) continue;
         return Fail(message, InfPath(copy), errno);
       }
-      if (int error = CheckDataFile(st); error != 0) return Fail(message, InfPath(copy), error);
+      fclose(staged);
       if (RenameIn(fd_, copy.c_str(), name.c_str()) != 0) {
         return Fail(message, InfPath(copy), errno);
       }

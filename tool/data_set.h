@@ -81,7 +81,8 @@ class DataSet {
   // Opens the data directory, takes the model lock, waiting at most
   // |wait_seconds| (anyone who can open the directory can hold it), and
   // recovers what an interrupted run left. Run as root, it first checks
-  // that the install root, the model's directory, its lpd/ directory and
+  // that every directory from / down to the install root (where sticky
+  // ones, like /tmp, pass), the model's directory, its lpd/ directory and
   // (for a change, which runs it) the spooler-side tool belong to root and
   // that no one else may write them (EPERM). Returns 0, or an errno, with *message (if given) set to
   // the line to report when it concerns a path of its own: EWOULDBLOCK once

@@ -1,5 +1,7 @@
 #include "tool/data_set.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -128,6 +130,7 @@ TEST(DataSetTest, ARecordIsCompletedDiscardedOrRefused) {
 
   data.WriteSample();
   for (const char* cut : {"", "kstapefmtlpr co", "kstapefmtlpr commit\nkslx230func\nImag",
+                          "kstapefmtlpr commit\nkslx230func\nImagingArea\n",
                           "kstapefmtlpr commit\nkslx230func\nImagingArea\ne"}) {
     stage();
     WriteFile(record, cut);
@@ -155,6 +158,31 @@ TEST(DataSetTest, ARecordIsCompletedDiscardedOrRefused) {
     EXPECT_EQ(ReadFile(data.func()), kSampleFunc) << planted;
     EXPECT_EQ(ReadFile(data.func() + ".$$$"), "new func\n") << planted;  // left for a look
     unlink(record.c_str());
+  }
+
+  // A complete record, but what stands at a copy's name is not a copy the
+  // tool could have made: it is never renamed over a data file.
+  const std::string copy = data.func() + ".$$$";
+  for (const char* planted : {"symlink", "fifo", "unreadable"}) {
+    stage();
+    unlink(copy.c_str());
+    int error = EACCES;
+    if (std::string(planted) == "symlink") {
+      ASSERT_EQ(symlink(secret.c_str(), copy.c_str()), 0);
+      error = ELOOP;
+    } else if (std::string(planted) == "fifo") {
+      ASSERT_EQ(mkfifo(copy.c_str(), 0666), 0);
+      error = EPERM;
+    } else {
+      WriteFile(copy, "new func\n", 0600);
+    }
+    WriteFile(record, "kstapefmtlpr commit\nkslx230func\nend\n");
+    std::string message;
+    EXPECT_EQ(open(&message), error) << planted;
+    EXPECT_EQ(message, copy + ": " + strerror(error));
+    EXPECT_EQ(ReadFile(data.func()), kSampleFunc) << planted;
+    unlink(record.c_str());
+    unlink(copy.c_str());
   }
 }
 
