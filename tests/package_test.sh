@@ -83,8 +83,10 @@ results() {  # runs the installed programs, each prefixed by $1 (a chroot, or no
   $run "$tool" -l; echo "list: $?"
   $run "$tool" -P LX-230 -d 'Shipping 62'; echo "delete: $?"
   $run "$tool" -P LX-230 -d 'Nothing'; echo "delete: $?"
-  $run /opt/kestrel/Tavlix/lx230/lpd/kspagefit_lx230 1 2 3 4 5 600 pstops in out pagesize
-  echo; echo "selector: $?"
+  local status=0
+  $run /opt/kestrel/Tavlix/lx230/lpd/kspagefit_lx230 1 2 3 4 5 600 pstops in out pagesize ||
+    status=$?
+  echo; echo "selector: $status"
 }
 layout() {  # DIR: the installed tree, a data set, the stand-in, a page-size file
   mkdir -p "$1/opt/kestrel/Tavlix/lx230/inf"

@@ -26,7 +26,8 @@ for m in "${models[@]}"; do
   "$root$m/lpd/kstapefmtlpr_$m" -P LX -n "Label of $m" -w 29 -h 70 ||
     fail "kstapefmtlpr_$m exited with $?"
   listing=$("$root$m/lpd/kstapefmtlpr_$m" -l)
-  [[ "$listing" =~ ^"Label of $m"$'\t'29x70$'\t'KsL[0-9A-F]{12}$'\t'ok$ ]] ||
+  tab=$(printf '\t')
+  [[ "$listing" =~ ^"Label of $m"${tab}29x70${tab}KsL[0-9A-F]{12}${tab}ok$ ]] ||
     fail "kstapefmtlpr_$m -l printed: $listing"
   out=$("$root$m/lpd/kspagefit_$m" 1 2 3 4 5 600 psfit in out "$pagesize")
   [ "$out" = "$fit" ] || fail "kspagefit_$m printed: $out"
