@@ -64,7 +64,7 @@ for model in lx230 lx210; do
   cp "$src/examples/lx230-filter" "$root/$model/lpd/$model-filter"
   printf '#!/bin/bash\ncd %s && exec -a kstapefmtlpr_%s %s "$@"\n' "$root" "$model" \
     "$work/bin/kstapefmtlpr_testroot" >"$root/$model/lpd/kstapefmtlpr_$model"
-  # lpd passes no environment to a filter: this one tells it the root.
+  # The filter finds the driver under /opt; this wrapper tells it the root.
   printf '#!/bin/sh\nKSDRIVERROOT=%s/ exec %s "$@"\n' "$root" "$root/$model/lpd/$model-filter" \
     >"$work/bin/$model-filter"
 done
@@ -81,7 +81,7 @@ chmod a+r "$root"/*/inf/*
 # The printers: each job's data into a file of its own, whole or not at
 # all, numbered in the order the queue printed them (Ghostscript's output
 # keeps no title to know a job by).
-for queue in LX-230 LX-210; do
+for queue in LX-230 LX-230Q LX-210; do
   mkdir -p "$work/out/$queue"
   cat >"$work/bin/printer-$queue" <<SH
 #!/bin/sh
@@ -110,6 +110,13 @@ LX-230F
     :lp=$work/device
     :if=$work/bin/lx230-filter
     :sh:mx=0
+    :ks_time_limit=5:ks_output_limit=1
+LX-230Q
+    :sd=$work/spool/%P
+    :lp=|$work/bin/printer-LX-230Q
+    :if=$work/bin/lx230-filter
+    :sh:mx=0
+    :ks_media=29x90
 LX-210
     :sd=$work/spool/%P
     :lp=|$work/bin/printer-LX-210
@@ -136,11 +143,40 @@ job label-62x100mm '' | sed '/^%%Page:/i << /PageSize [175.748 283.465] >> setpa
 job letter $'%%BoundingBox: 0 0 612 792\n' >"$work/jobs/c.ps"
 job no-size '' >"$work/jobs/d.ps"
 for title in a4-by-name a4-free-size a4-unknown-medium a4-unknown-option; do a4 "$title" >"$work/jobs/$title.ps"; done
-for title in label-by-id label-by-rc label-standard; do
+for title in label-by-id label-by-rc label-standard label-by-queue; do
   job "$title" $'%%BoundingBox: 0 0 82 144\n' >"$work/jobs/$title.ps"
 done
 a4 a4-pdf | gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/jobs/a4.pdf" -
 printf 'Just text, no PostScript.\n' >"$work/jobs/text.txt"
+printf '%%PDF-1.4\nnot a PDF at all\n' >"$work/jobs/junk.pdf"
+# Jobs that never end or write without end, scaled by Ghostscript.
+printf '%%!PS\n%%%%BoundingBox: 0 0 2000 2000\n{} loop\n' >"$work/jobs/loop.ps"
+printf '%%!PS\n%%%%BoundingBox: 0 0 2000 2000\n<< /PageSize [2000 2000] >> setpagedevice
+{ 0 1 99 { dup 0 moveto 2000 exch 20 mul lineto } for stroke showpage } loop\n' >"$work/jobs/pages.ps"
+# A job that tries to reach files under /tmp (directly, through a link to a
+# file only lpd's user may read, and in the spool directory): to read and
+# copy, to write, to delete and to list. Its page is larger than the label,
+# so Ghostscript scales it. The directory is lpd's user's to write, so only
+# Ghostscript's box can keep the job out.
+attack=$work/attack
+mkdir "$attack"
+printf 'TOPSECRET\n' >"$attack/secret"
+chmod 600 "$attack/secret"
+ln -s "$attack/secret" "$attack/link"
+printf 'keep me\n' >"$attack/victim"
+chown -R daemon "$attack"
+{
+  printf '%%!PS-Adobe-3.0\n%%%%BoundingBox: 0 0 595 842\n%%%%Title: attack\n%%%%EndComments\n'
+  printf '<< /PageSize [595 842] >> setpagedevice\n'
+  printf '{ (%s/link) (r) file 100 string readstring pop (%s/leak) (w) file exch writestring } stopped pop\n' "$attack" "$attack"
+  printf '{ (%s/victim) deletefile } stopped pop\n' "$attack"
+  printf '{ (%s/made) (w) file (x) writestring } stopped pop\n' "$attack"
+  for pattern in "$attack/*" "$work/spool/*/*"; do
+    printf '{ (%s) { (%s/listed) (w) file exch writestring } 200 string filenameforall } stopped pop\n' "$pattern" "$attack"
+  done
+  printf '{ (/tmp/*) { (%s/listed) (w) file exch writestring } 200 string filenameforall } stopped pop\n' "$attack"
+  printf '60 60 400 600 rectfill showpage\n%%%%EOF\n'
+} >"$work/jobs/attack.ps"
 
 # The filter on its own: a selector that prints nothing, something else, a
 # command other than pstops or cp, or files not the filter's own, fails the
@@ -208,6 +244,8 @@ printed_jobs=(
   "LX-230 label-standard.ps -Z media=29x90"
   "LX-230 a4-free-size.ps -Z media=50x30mm"
   "LX-230 a4.pdf -Z media=Label 62x100"
+  "LX-230 attack.ps -Z media=29x90"
+  "LX-230Q label-by-queue.ps"
 )
 for entry in "${printed_jobs[@]}"; do
   read -r queue file zflag zvalue <<<"$entry"
@@ -217,6 +255,9 @@ done
 lpr -P LX-230F -Z media=Nothing "$work/jobs/a4-unknown-medium.ps"
 lpr -P LX-230F "$work/jobs/text.txt"
 lpr -P LX-230F -Z colour=red "$work/jobs/a4-unknown-option.ps"
+lpr -P LX-230F "$work/jobs/junk.pdf"
+lpr -P LX-230F -Z media=29x90 "$work/jobs/loop.ps"
+lpr -P LX-230F -Z media=29x90 "$work/jobs/pages.ps"
 
 want=${#printed_jobs[@]}
 for _ in $(seq 900); do
@@ -271,9 +312,11 @@ mm() { awk -v v="$1" 'BEGIN { printf "%.3f", v / 25.4 * 72 }'; }
 check_medium() {  # job file, medium width and length in mm, scaled (yes/no)
   local title=$1 w h out n
   w=$(mm "$2") h=$(mm "$3")
-  # The LX-230 jobs in the order they were sent.
-  n=$(printf '%s\n' "${printed_jobs[@]}" | grep '^LX-230 ' | grep -n -F " $title" | cut -d: -f1)
-  out=$work/out/LX-230/$(printf %03d "$n").ps
+  # The queue's jobs in the order they were sent.
+  local queue
+  queue=$(printf '%s\n' "${printed_jobs[@]}" | grep -F " $title" | cut -d' ' -f1)
+  n=$(printf '%s\n' "${printed_jobs[@]}" | grep "^$queue " | grep -n -F " $title" | cut -d: -f1)
+  out=$work/out/$queue/$(printf %03d "$n").ps
   [ -f "$out" ] || fail "$title was not printed"
   grep -aq "^%%DocumentMedia: plain ${w%.*} ${h%.*} " "$out" ||
     fail "$title: paper $(grep -a DocumentMedia "$out"), not the medium's $w x $h"
@@ -298,15 +341,28 @@ check_medium label-by-rc.ps 62 100 no
 check_medium label-standard.ps 29 90 no
 check_medium a4-free-size.ps 50 30 yes
 check_medium a4.pdf 62 100 yes
+check_medium attack.ps 29 90 yes
+check_medium label-by-queue.ps 29 90 no
+
+# Ghostscript's box: the attack printed, and reached nothing.
+for file in leak made listed; do
+  [ ! -e "$attack/$file" ] || fail "a job reached $attack/$file: $(cat "$attack/$file")"
+done
+[ "$(cat "$attack/victim")" = "keep me" ] || fail "a job deleted or changed a file under /tmp"
+! grep -raq TOPSECRET "$work/out" || fail "a job copied a file it may not read"
+echo "a job reads, writes, deletes and lists nothing under /tmp or the spool: ok"
 
 # The failed jobs: nothing at the device, and the reason in lpq -L.
 [ ! -s "$work/device" ] || fail "a failed job reached the printer: $(head -c 200 "$work/device")"
 status=$(lpq -L -P LX-230F 2>&1 || true)
 for reason in 'unknown medium: Nothing' 'the job is neither PostScript nor PDF' \
-  'unknown job option: -Z colour=red'; do
+  'unknown job option: -Z colour=red' 'found no page in the' \
+  'the job went over its time limit of 5 s' 'the job went over its output limit of 1 MiB'; do
   grep -qF "$reason" <<<"$status" || fail "lpq -L does not say \"$reason\":
 $status"
   echo "failed, and lpq -L says why: $reason: ok"
 done
+! grep -qE "filter msg - '(CPU time limit exceeded|File size limit exceeded|Killed)" <<<"$status" ||
+  fail "lpq -L shows more than the filter's one line: $status"
 kill "$lpd"
 wait "$lpd" || true
