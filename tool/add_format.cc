@@ -47,16 +47,13 @@ int AddFormat(FormatRequest request, DataSet& data, TimeSource now) {
   // The format of the same name goes first, as a delete would take it; its
   // removal and the new entry are one change, made once the spooler-side
   // tool has done both.
-  if (!BuildSpoolerToolPath(&request, data.root())) return kOpOpenFailed;
-  const std::string tool = request.path;
-  int result = RunSpoolerTool(DeleteCommand(tool, request.queue, request.name));
-  if (result != kOpDone) return result;
-
   std::vector<std::string> old_ids;
   bool by_id = false;
-  result = FindFormatIds(request, data, &old_ids, &by_id);
-  if (result == kOpOpenFailed) return result;
+  int result = DeleteOnSpoolerSide(request, data, &old_ids, &by_id);
   if (result == kOpNotFound) old_ids.clear();
+  else if (result != kOpDone) return result;
+  if (!BuildSpoolerToolPath(&request, data.root())) return kOpOpenFailed;
+  const std::string tool = request.path;
 
   std::string id;
   if (result = NewFormatId(request, data, now, &id); result != kOpDone) return result;

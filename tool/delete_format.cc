@@ -88,15 +88,22 @@ int StageRemoval(DataSet& data, const std::vector<std::string>& ids, size_t* edi
   return kOpDone;
 }
 
-int DeleteFormat(FormatRequest request, DataSet& data) {
-  if (!BuildSpoolerToolPath(&request, data.root())) return kOpOpenFailed;
-  int result = RunSpoolerTool(DeleteCommand(request.path, request.queue, request.name));
+int DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
+                        std::vector<std::string>* ids, bool* by_id) {
+  FormatRequest scratch = request;
+  if (!BuildSpoolerToolPath(&scratch, data.root())) return kOpOpenFailed;
+  int result = RunSpoolerTool(DeleteCommand(scratch.path, request.queue, request.name));
   if (result != kOpDone) return result;
-
   // Everything is looked up before anything changes.
+  return FindFormatIds(request, data, ids, by_id);
+}
+
+int DeleteFormat(FormatRequest request, DataSet& data) {
   std::vector<std::string> ids;
   bool by_id = false;
-  if (int found = FindFormatIds(request, data, &ids, &by_id); found != kOpDone) return found;
+  if (int result = DeleteOnSpoolerSide(request, data, &ids, &by_id); result != kOpDone) {
+    return result;
+  }
 
   size_t edited = 0;
   if (StageRemoval(data, ids, &edited) != kOpDone) return kOpOpenFailed;

@@ -28,6 +28,11 @@ int DeleteFormat(FormatRequest request, DataSet& data);
 int FindFormatIds(const FormatRequest& request, const DataSet& data,
                   std::vector<std::string>* ids, bool* by_id);
 
+// What both operations begin with: the spooler-side tool deletes
+// request.name (kOpSpoolerFailed if it fails), then FindFormatIds.
+int DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
+                        std::vector<std::string>* ids, bool* by_id);
+
 // What removing the format of |ids| does to a data file of |lines|: its
 // lines go, and an rc setting naming it is reset, or renamed to |new_id|
 // when one is given (a replace keeps what pointed at the format).
