@@ -142,7 +142,7 @@ job label-82x144 $'%%BoundingBox: 0 0 82 144\n' | sed '/^%%Page:/i << /PageSize 
 job label-62x100mm '' | sed '/^%%Page:/i << /PageSize [175.748 283.465] >> setpagedevice' >"$work/jobs/b.ps"
 job letter $'%%BoundingBox: 0 0 612 792\n' >"$work/jobs/c.ps"
 job no-size '' >"$work/jobs/d.ps"
-for title in a4-by-name a4-free-size a4-unknown-medium a4-unknown-option; do a4 "$title" >"$work/jobs/$title.ps"; done
+for title in a4-by-name a4-free-size a4-unknown-medium a4-unknown-code a4-unknown-option; do a4 "$title" >"$work/jobs/$title.ps"; done
 for title in label-by-id label-by-rc label-standard label-by-queue; do
   job "$title" $'%%BoundingBox: 0 0 82 144\n' >"$work/jobs/$title.ps"
 done
@@ -214,7 +214,8 @@ echo "the filter refuses what it must not run: ok"
 # ambiguous, and the job fails naming the identifier as the way out.
 filter230() { KSDRIVERROOT=$root/ "$root/lx230/lpd/lx230-filter" "$@"; }
 tool230 -P LX-230 -n $'K\xc3\xa4se' -w 40 -h 60
-filter230 -Zmedia=K__se <"$work/jobs/a.ps" | grep -aq '^%%DocumentMedia: plain 113 170 ' ||
+filter230 -Zmedia=K__se <"$work/jobs/a.ps" >"$work/one.ps"
+grep -aq '^%%DocumentMedia: plain 113 170 ' "$work/one.ps" ||
   fail "K__se did not find the format K\xc3\xa4se"
 tool230 -P LX-230 -n 'K$$se' -w 40 -h 60
 status=0
@@ -224,6 +225,42 @@ err=$(filter230 -Zmedia=K__se <"$work/jobs/a.ps" 2>&1 >/dev/null) || status=$?
 tool230 -P LX-230 -d 'K$$se'
 tool230 -P LX-230 -d $'K\xc3\xa4se'
 echo "names as LPRng mangles them: ok"
+
+# One Ghostscript run and one pstops run for a job, PDF or PostScript,
+# scaled onto a medium; each one the filter makes is counted.
+mkdir "$work/count"
+for program in gs pstops; do
+  printf '#!/bin/sh
+echo %s >>%s/runs
+exec %s "$@"
+' "$program" "$work" "$(command -v "$program")" \
+    >"$work/count/$program"
+done
+chmod 755 "$work/count"/*
+for file in a4.pdf a4-by-name.ps; do
+  : >"$work/runs"
+  PATH=$work/count:$PATH filter230 '-Zmedia=Label 62x100' <"$work/jobs/$file" >"$work/one.ps"
+  [ "$(sort "$work/runs" | tr '\n' ' ')" = 'gs pstops ' ] ||
+    fail "$file: ran $(tr '\n' ' ' <"$work/runs")instead of one gs and one pstops"
+  # What reaches the printer: one %%BoundingBox and one %%DocumentMedia, the medium's.
+  [ "$(grep -a '^%%BoundingBox:\|^%%DocumentMedia:' "$work/one.ps")" = "%%DocumentMedia: plain 175 283 0 () ()
+%%BoundingBox: 0 0 175 283" ] || fail "$file: header $(grep -a 'BoundingBox\|DocumentMedia' "$work/one.ps")"
+done
+echo "one Ghostscript run, one pstops run, one box and one medium in the header: ok"
+
+# The rc file is the tool's to read: a FIFO or an endless file in its place
+# fails a job that names no medium, at once.
+rc=$root/lx230/inf/kslx230rc
+mv "$rc" "$rc.kept"
+for plant in fifo zero; do
+  if [ $plant = fifo ]; then mkfifo "$rc"; else ln -s /dev/zero "$rc"; fi
+  status=0
+  err=$(KSDRIVERROOT=$root/ timeout 20 "$root/lx230/lpd/lx230-filter" <"$work/jobs/a.ps" 2>&1 >/dev/null) || status=$?
+  [ "$status" = 2 ] || fail "an rc file that is a $plant: status $status, $err"
+  rm "$rc"
+done
+mv "$rc.kept" "$rc"
+echo "an rc file that is a FIFO or /dev/zero fails the job at once: ok"
 
 checkpc -f >/dev/null 2>&1 || true  # makes the spool directories; warns as it fixes
 lpd -F >"$work/lpd.log" 2>&1 &
@@ -253,6 +290,7 @@ for entry in "${printed_jobs[@]}"; do
 done
 # The jobs that must fail, on the file device.
 lpr -P LX-230F -Z media=Nothing "$work/jobs/a4-unknown-medium.ps"
+lpr -P LX-230F -Z 'media=NoSuchCode 29x90' "$work/jobs/a4-unknown-code.ps"
 lpr -P LX-230F "$work/jobs/text.txt"
 lpr -P LX-230F -Z colour=red "$work/jobs/a4-unknown-option.ps"
 lpr -P LX-230F "$work/jobs/junk.pdf"
@@ -355,7 +393,7 @@ echo "a job reads, writes, deletes and lists nothing under /tmp or the spool: ok
 # The failed jobs: nothing at the device, and the reason in lpq -L.
 [ ! -s "$work/device" ] || fail "a failed job reached the printer: $(head -c 200 "$work/device")"
 status=$(lpq -L -P LX-230F 2>&1 || true)
-for reason in 'unknown medium: Nothing' 'the job is neither PostScript nor PDF' \
+for reason in 'unknown medium: Nothing' 'unknown medium: NoSuchCode 29x90' 'the job is neither PostScript nor PDF' \
   'unknown job option: -Z colour=red' 'found no page in the' \
   'the job went over its time limit of 5 s' 'the job went over its output limit of 1 MiB'; do
   grep -qF "$reason" <<<"$status" || fail "lpq -L does not say \"$reason\":

@@ -253,9 +253,18 @@ TEST_F(ToolProgramTest, ListingRunsBesideOtherReadersAndChangesNothing) {
   EXPECT_EQ(data_.Snapshot(), before);
   EXPECT_TRUE(data_.SpoolerCalls().empty());
   unlink(data_.func().c_str());
-  RunResult missing = Run({"-l"});
-  EXPECT_EQ(missing.status, 255);
-  EXPECT_EQ(missing.out, "No such file or directory\n");
+  // What is missing, and what provides it: for a listing and for the
+  // print filter's query alike.
+  const std::string hint =
+      ": No such file or directory (the printer driver for lx230 provides it: install the "
+      "driver first)\n";
+  for (const char* command : {"-l", "-m"}) {
+    RunResult missing = command[1] == 'l' ? Run({command}) : Run({command, ""});
+    EXPECT_EQ(missing.status, 255);
+    EXPECT_EQ(missing.out, "./lx230/inf/kslx230func" + hint);
+  }
+  ASSERT_EQ(rename(data_.inf().c_str(), (data_.root + "lx230/gone").c_str()), 0);
+  EXPECT_EQ(Run({"-l"}).out, "./lx230/inf" + hint);
 }
 
 // Anyone who can open the data directory can hold the model lock: a run

@@ -105,6 +105,11 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     parsed.command = Command::kList;
     return parsed;
   }
+  if (argc == 3 && strcmp(argv[1], "-m") == 0) {
+    parsed.command = Command::kMedium;
+    parsed.medium = argv[2];
+    return parsed;
+  }
 
   if (argc >= 3 && valid) {
     for (int i = 1; i + 1 < argc; i += 2) {

@@ -10,15 +10,17 @@
 // nullptr when none occurs.
 const char* DetectModel(const char* argv0);
 
-enum class Command { kInvalidModel, kUsage, kDelete, kAdd, kList };
+enum class Command { kInvalidModel, kUsage, kDelete, kAdd, kList, kMedium };
 
 struct ParsedCommandLine {
   Command command = Command::kUsage;
   FormatRequest request{};
+  std::string medium;  // kMedium: what the print job asks for, maybe empty
 };
 
 // Reads the command line into a request and tells which command it forms.
-// "-l" as the only argument lists the model's formats.
+// "-l" as the only argument lists the model's formats; "-m" and a value as
+// the only arguments ask which medium that value selects.
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The usage text, the same for every model and invocation name.

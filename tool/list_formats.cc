@@ -18,6 +18,7 @@
 #include "lineio/string_printf.h"
 #include "lineio/write_all.h"
 #include "tool/format_id.h"
+#include "tool/format_text.h"
 
 namespace {
 
@@ -218,56 +219,6 @@ bool ForEachIdLine(const DataSet& data, DataFile file, bool must_open, AheadFn a
   return error == 0;
 }
 
-// Length of the valid UTF-8 character at the start of |s|, or 0.
-size_t Utf8Length(std::string_view s) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char lead = byte(0);
-  size_t length;
-  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
-  } else {
-    return 0;
-  }
-  if (s.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
-
-// Control characters as \xNN, so that each format stays one line of four
-// fields and no name can move a terminal's cursor: C0 and DEL; C1 as raw
-// bytes 0x80 to 0x9F that are not part of a valid UTF-8 character, and as
-// the UTF-8 characters U+0080 to U+009F (C2 80 to C2 9F). Everything else,
-// names in other encodings among it, is written as it is.
-std::string Printable(std::string_view name) {
-  std::string out;
-  for (size_t i = 0; i < name.size();) {
-    const unsigned char byte = static_cast<unsigned char>(name[i]);
-    const size_t length = byte >= 0x80 ? Utf8Length(name.substr(i)) : 1;
-    if (length == 2 && byte == 0xC2 && static_cast<unsigned char>(name[i + 1]) <= 0x9F) {
-      out += StringPrintf("\\x%02x\\x%02x", byte, static_cast<unsigned char>(name[i + 1]));
-    } else if (length > 1) {
-      out.append(name, i, length);
-    } else if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F)) {
-      out += StringPrintf("\\x%02x", byte);
-    } else {
-      out += name[i];
-    }
-    i += length > 0 ? length : 1;
-  }
-  return out;
-}
-
 // A size an imaging area line gives where the identifier's own fields
 // would say otherwise (a height of 4096 mm or more, or a hand-made line).
 struct SizeException {
@@ -282,11 +233,7 @@ struct SizeException {
 class Lister {
  public:
   Lister(const DataSet& data, FILE* out)
-      : data_(data),
-        out_(out),
-        func_name_(DataFileName(data.model(), DataFile::kFuncList)),
-        paper_name_(DataFileName(data.model(), DataFile::kPaperInfo)),
-        area_name_(DataFileName(data.model(), DataFile::kImagingArea)) {}
+      : data_(data), out_(out) {}
 
   int Run() {
     // Room for the identifiers of the larger file: where the two agree,
@@ -378,15 +325,7 @@ class Lister {
     line_ += '\t';
     line_ += id;
     line_ += '\t';
-    const size_t state = line_.size();
-    auto lacks = [&](const std::string& file) {
-      line_ += line_.size() == state ? "missing: " : ", ";
-      line_ += file;
-    };
-    if (!in_func) lacks(func_name_);
-    if (!(flags & kInPaper)) lacks(paper_name_);
-    if (!(flags & kInArea)) lacks(area_name_);
-    if (line_.size() == state) line_ += "ok";
+    AppendState(&line_, data_.model(), in_func, flags & kInPaper, flags & kInArea);
     line_ += '\n';
     if (write_error_ == 0 && WriteAll(line_.data(), line_.size(), out_) != line_.size()) {
       write_error_ = errno != 0 ? errno : EIO;
@@ -395,7 +334,6 @@ class Lister {
 
   const DataSet& data_;
   FILE* out_;
-  const std::string func_name_, paper_name_, area_name_;
   IdTable ids_;
   const std::function<void(std::string_view)> ahead_ = [this](std::string_view id) {
     ids_.Prefetch(id);

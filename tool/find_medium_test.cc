@@ -1,0 +1,111 @@
+#include "tool/find_medium.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "tests/test_util.h"
+
+namespace {
+
+class FindMediumTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Standard media, then custom formats: one whose name another's
+    // identifier would be taken for, two that LPRng writes alike
+    // ("K__se"), one in Shift_JIS (lead byte 0x83), one missing elsewhere.
+    WriteFile(data_.func(),
+              "# media\n[Tape]\nDK11201 29x90\nDK22205 62\n[CustomTape]\n"
+              "KsL053E0643ABCD/Small\n"
+              "KsL0F1D04600001/KsL053E0643ABCD\n"
+              "KsL051D04600002/K\xc3\xa4se\n"
+              "KsL051D04600003/K$$se\n"
+              "KsL061D04600004/\x83\x89\x83x\x83\x8b\n"
+              "KsL091D04600005/Half done\n"
+              "KsL051D04600006/Small\n"
+              "[End]\n");
+    WriteFile(data_.paper(),
+              "DK11201 29x90:\t306\t990\n"
+              "KsL053E0643ABCD/Small:\t695\t1108\n"
+              "KsL0F1D04600001/KsL053E0643ABCD:\t306\t990\n"
+              "KsL051D04600002/K\xc3\xa4se:\t306\t990\n"
+              "KsL051D04600003/K$$se:\t306\t990\n"
+              "KsL061D04600004/\x83\x89\x83x\x83\x8b:\t306\t990\n"
+              "KsL0A3E06400007/Paper only:\t695\t1108\n");
+    WriteFile(data_.area(),
+              "DK11201 29x90\t:\t4.32\t8.40\t77.76\t246.33\n"
+              "KsL053E0643ABCD\t:\t4.32\t8.40\t171.16\t274.63\n"
+              "KsL0F1D04600001\t:\t4.32\t8.40\t77.76\t189.72\n"
+              "KsL0B1D04600008\t:\t4.32\t8.40\t77.76\t189.72\n");
+    WriteFile(data_.rc(), "Copies=1\r\nMediaSize=Small\r\n");
+    ASSERT_EQ(set_.Open(DataSet::Access::kRead, nullptr), 0);
+  }
+
+  // The answer, and the medium as one listing-like line.
+  std::string Find(const std::string& value, MediumAnswer want = MediumAnswer::kFound) {
+    Medium medium;
+    EXPECT_EQ(FindMedium(set_, value, &medium), want) << value;
+    return medium.name + "|" + medium.size + "|" + medium.id + "|" + medium.state;
+  }
+
+  TempDir temp_;
+  TestData data_{temp_.path()};
+  DataSet set_{data_.root, "lx230"};
+};
+
+TEST_F(FindMediumTest, EachWayOfNamingAMediumInItsOrder) {
+  // An identifier first, then a name as it stands (the first of two).
+  EXPECT_EQ(Find("KsL053E0643ABCD"), "Small|62x100|KsL053E0643ABCD|ok");
+  EXPECT_EQ(Find("Small"), "Small|62x100|KsL053E0643ABCD|ok");
+  // As LPRng rewrites a job option: one fits, two are ambiguous, and a
+  // blank or a letter is never rewritten.
+  EXPECT_EQ(Find("___x__"), "\x83\x89\x83x\x83\x8b|29x70|KsL061D04600004|missing: ImagingArea");
+  Find("K__se", MediumAnswer::kSeveral);
+  EXPECT_EQ(Find("K$$se"), "K$$se|29x70|KsL051D04600003|missing: ImagingArea");
+  Find("Small_", MediumAnswer::kUnknown);
+  Find("Half_done", MediumAnswer::kUnknown);
+  // A standard medium by its line; a code the data set does not know is
+  // no medium, a size alone is one.
+  EXPECT_EQ(Find("DK11201 29x90"), "DK11201 29x90|29x90|DK11201 29x90|ok");
+  Find("NoSuchCode 29x90", MediumAnswer::kUnknown);
+  Find("DK22205 62", MediumAnswer::kNoArea);
+  Find("[Tape]", MediumAnswer::kUnknown);
+  EXPECT_EQ(Find("29x90"), "29x90|29x90|-|ok");
+  EXPECT_EQ(Find("62.5x100mm"), "62.5x100mm|62.5x100|-|ok");
+  Find("0x100mm", MediumAnswer::kNoArea);
+  Find("0x90", MediumAnswer::kNoArea);
+  Find("1.2.3x4mm", MediumAnswer::kUnknown);
+  // Formats the func list lacks: found, and said to be incomplete.
+  EXPECT_EQ(Find("Half done"), "Half done|29x70|KsL091D04600005|missing: paperinflx230pt1, ImagingArea");
+  EXPECT_EQ(Find("Paper only"),
+            "Paper only|62x100|KsL0A3E06400007|missing: kslx230func, ImagingArea");
+  EXPECT_EQ(Find("KsL0B1D04600008"), "|29x70|KsL0B1D04600008|missing: kslx230func, paperinflx230pt1");
+}
+
+TEST_F(FindMediumTest, TheDefaultIsTheRcFilesWhateverItsLineEnding) {
+  EXPECT_EQ(Find(""), "Small|62x100|KsL053E0643ABCD|ok");
+  WriteFile(data_.rc(), "Copies=1\nMediaSize=NoSuch\n");
+  EXPECT_EQ(Find("", MediumAnswer::kUnknown), "NoSuch|||");
+  WriteFile(data_.rc(), "Copies=1\nMediaSize=\n");
+  Find("", MediumAnswer::kNoDefault);
+  unlink(data_.rc().c_str());
+  Find("", MediumAnswer::kNoDefault);
+}
+
+// The rc file and the func list are opened as every data file: a FIFO or
+// a link is refused rather than waited on or followed.
+TEST_F(FindMediumTest, AFifoOrALinkInPlaceOfADataFileIsRefused) {
+  unlink(data_.rc().c_str());
+  ASSERT_EQ(mkfifo(data_.rc().c_str(), 0666), 0);
+  Find("", MediumAnswer::kFailed);
+  unlink(data_.func().c_str());
+  ASSERT_EQ(symlink("/dev/zero", data_.func().c_str()), 0);
+  Find("Small", MediumAnswer::kFailed);
+  EXPECT_NE(errno, 0);
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+#include "tool/format_text.h"
+
+#include "lineio/string_printf.h"
+#include "tool/data_set.h"
+
+namespace {
+
+// Length of the valid UTF-8 character at the start of |s|, or 0.
+size_t Utf8Length(std::string_view s) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = byte(0);
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+  } else {
+    return 0;
+  }
+  if (s.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string Printable(std::string_view name) {
+  std::string out;
+  for (size_t i = 0; i < name.size();) {
+    const unsigned char byte = static_cast<unsigned char>(name[i]);
+    const size_t length = byte >= 0x80 ? Utf8Length(name.substr(i)) : 1;
+    if (length == 2 && byte == 0xC2 && static_cast<unsigned char>(name[i + 1]) <= 0x9F) {
+      out += StringPrintf("\\x%02x\\x%02x", byte, static_cast<unsigned char>(name[i + 1]));
+    } else if (length > 1) {
+      out.append(name, i, length);
+    } else if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F)) {
+      out += StringPrintf("\\x%02x", byte);
+    } else {
+      out += name[i];
+    }
+    i += length > 0 ? length : 1;
+  }
+  return out;
+}
+
+void AppendState(std::string* line, const std::string& model, bool in_func, bool in_paper,
+                 bool in_area) {
+  const size_t state = line->size();
+  auto lacks = [&](DataFile file) {
+    *line += line->size() == state ? "missing: " : ", ";
+    *line += DataFileName(model, file);
+  };
+  if (!in_func) lacks(DataFile::kFuncList);
+  if (!in_paper) lacks(DataFile::kPaperInfo);
+  if (!in_area) lacks(DataFile::kImagingArea);
+  if (line->size() == state) *line += "ok";
+}

@@ -1,0 +1,25 @@
+#ifndef TOOL_FORMAT_TEXT_H_
+#define TOOL_FORMAT_TEXT_H_
+
+// How a format is shown to people and scripts, by the listing and by the
+// medium query alike: its name with control characters escaped, and its
+// state.
+
+#include <string>
+#include <string_view>
+
+// |name| as it may be printed: control characters as \xNN, so that each
+// format stays one line of tab-separated fields and no name can move a
+// terminal's cursor. C0 and DEL; C1 as raw bytes 0x80 to 0x9F that are not
+// part of a valid UTF-8 character, and as the UTF-8 characters U+0080 to
+// U+009F (as \xc2\xNN). Everything else, names in other encodings among
+// it, is kept as it is.
+std::string Printable(std::string_view name);
+
+// Appends a format's state to |line|: "ok", or "missing: " and the names of
+// the data files of |model| that lack it, in the order func list, paper
+// info, imaging area.
+void AppendState(std::string* line, const std::string& model, bool in_func, bool in_paper,
+                 bool in_area);
+
+#endif  // TOOL_FORMAT_TEXT_H_
