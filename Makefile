@@ -60,6 +60,7 @@ fuzz:
 # Timing and memory on a data set of 300 000 formats (see README).
 bench: all
 	./bench/run-bench.sh $(BUILD) 300000 9
+	./bench/filter-bench.sh $(BUILD) 300000
 
 # Programs under the driver's install root, man pages under $(PREFIX).
 install: all

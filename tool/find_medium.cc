@@ -1,5 +1,6 @@
 #include "tool/find_medium.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -16,17 +17,27 @@ std::string_view Trimmed(std::string_view line) {
   return line;
 }
 
-// Calls |look| with each line of |file| until it returns true. A file
-// that does not exist holds no lines unless |required|. False with errno
-// set if the file is refused or cannot be read to where the scan stopped.
+// Calls |look| with each line of |file| that contains |needle| (every line
+// if it is empty), until it returns true: a line that cannot match is
+// passed over at the speed of a substring search. A file that does not
+// exist holds no lines unless |required|. False with errno set if the file
+// is refused or cannot be read to where the scan stopped.
 template <typename Look>
-bool ForEachLine(const DataSet& data, DataFile file, bool required, Look look) {
+bool ForEachLine(const DataSet& data, DataFile file, bool required, std::string_view needle,
+                 Look look) {
   FILE* in = data.OpenForReading(file);
   if (in == nullptr) return !required && errno == ENOENT;
   LineBlockReader reader(in);
   std::string_view block;
   bool stop = false;
   while (!stop && reader.Next(&block)) {
+    if (!needle.empty()) {
+      LineSpan span;
+      for (size_t pos = 0; !stop && FindLineContaining(block, pos, needle, &span); pos = span.end) {
+        stop = look(block.substr(span.start, span.end - span.start));
+      }
+      continue;
+    }
     for (size_t pos = 0; pos < block.size() && !stop;) {
       size_t end = block.find('\n', pos);
       end = end == std::string_view::npos ? block.size() : end + 1;
@@ -38,6 +49,20 @@ bool ForEachLine(const DataSet& data, DataFile file, bool required, Look look) {
   fclose(in);  // read only: nothing to lose
   errno = error;
   return error == 0;
+}
+
+// What every line that |value| can select holds, by name, identifier or
+// as a standard medium: its longest run of bytes that LPRng's rewriting
+// leaves as they are ("_" and "/" may stand for others). Empty if there
+// is none: then every line must be looked at.
+std::string_view Needle(std::string_view value) {
+  std::string_view best;
+  for (size_t pos = 0; pos < value.size();) {
+    const size_t end = std::min(value.find_first_of("_/", pos), value.size());
+    if (end - pos > best.size()) best = value.substr(pos, end - pos);
+    pos = end + 1;
+  }
+  return best;
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -139,7 +164,7 @@ MediumAnswer DescribeFormat(const DataSet& data, const Entry& entry, FoundIn whe
   const std::string& id = entry.id;
   bool in_paper = where == FoundIn::kPaperInfo;
   if (where == FoundIn::kFuncList &&
-      !ForEachLine(data, DataFile::kPaperInfo, false, [&](std::string_view line) {
+      !ForEachLine(data, DataFile::kPaperInfo, false, id, [&](std::string_view line) {
         return in_paper = FormatIdIn(line) == id;
       })) {
     return Failed();
@@ -153,7 +178,7 @@ MediumAnswer DescribeFormat(const DataSet& data, const Entry& entry, FoundIn whe
   };
   if (in_area) {
     size_from(area_line);
-  } else if (!ForEachLine(data, DataFile::kImagingArea, false, [&](std::string_view line) {
+  } else if (!ForEachLine(data, DataFile::kImagingArea, false, id, [&](std::string_view line) {
                if (FormatIdIn(line) != id) return false;
                size_from(line);
                return in_area = true;
@@ -188,7 +213,8 @@ MediumAnswer Resolve(const DataSet& data, std::string_view value, Medium* medium
   EntryMatcher matcher(value);
   std::string standard;
   bool standard_found = false;
-  if (!ForEachLine(data, DataFile::kFuncList, true, [&](std::string_view line) {
+  const std::string_view needle = Needle(value);
+  if (!ForEachLine(data, DataFile::kFuncList, true, needle, [&](std::string_view line) {
         std::string_view id = FormatIdIn(line), name;
         if (!id.empty()) return EntryNameIn(line, id, &name) && matcher.Look(id, name);
         std::string_view text = Trimmed(line);
@@ -215,7 +241,7 @@ MediumAnswer Resolve(const DataSet& data, std::string_view value, Medium* medium
   // What only the paper info or imaging area file holds: an incomplete
   // format, which the answer says is one.
   EntryMatcher paper(value);
-  if (!ForEachLine(data, DataFile::kPaperInfo, false, [&](std::string_view line) {
+  if (!ForEachLine(data, DataFile::kPaperInfo, false, needle, [&](std::string_view line) {
         std::string_view id = FormatIdIn(line), name;
         return !id.empty() && EntryNameIn(line, id, &name) && paper.Look(id, name);
       })) {
@@ -225,7 +251,7 @@ MediumAnswer Resolve(const DataSet& data, std::string_view value, Medium* medium
   if (paper.several()) return MediumAnswer::kSeveral;
   if (!IsFormatId(value)) return MediumAnswer::kUnknown;
   std::string area_line;
-  if (!ForEachLine(data, DataFile::kImagingArea, false, [&](std::string_view line) {
+  if (!ForEachLine(data, DataFile::kImagingArea, false, value, [&](std::string_view line) {
         if (FormatIdIn(line) != value) return false;
         area_line = line;
         return true;
@@ -254,7 +280,7 @@ MediumAnswer FindMedium(const DataSet& data, std::string_view value, Medium* med
   if (!value.empty()) return Resolve(data, value, medium);
   std::string fallback;
   bool named = false;
-  if (!ForEachLine(data, DataFile::kRc, false, [&](std::string_view line) {
+  if (!ForEachLine(data, DataFile::kRc, false, {}, [&](std::string_view line) {
         constexpr std::string_view kKey = "MediaSize=";
         if (line.substr(0, kKey.size()) != kKey) return false;
         fallback = Trimmed(line.substr(kKey.size()));

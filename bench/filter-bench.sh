@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Benchmarks the print filter (examples/lx230-filter) with hyperfine:
+#   - a job on a medium named as LPRng rewrites it (so that the tool reads
+#     the whole func list to be sure no other format fits), with FORMATS
+#     formats beside the 4 of a small data set: the job's cost must not
+#     grow with the formats beyond reading the files once;
+#   - a PostScript and a PDF job, each an A4 page scaled onto a 62 by 100
+#     mm label, beside one Ghostscript run that fits the same page.
+# Usage: filter-bench.sh BUILD_DIR [FORMATS]
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+formats=${2:-300000}
+here=$(cd "$(dirname "$0")" && pwd)
+tool=$build/sandboxed/kstapefmtlpr_testroot
+work=$build/filter-bench
+model=lx230
+# shellcheck source=bench/data-set.sh
+. "$here/data-set.sh"
+for program in hyperfine gs pstops; do
+  command -v "$program" >/dev/null ||
+    { echo "filter-bench: needs $program (apt-get install hyperfine ghostscript psutils)" >&2; exit 1; }
+done
+
+# An install root per data set: the data files, the selector, the filter
+# and the tool, run from the root (the test build of the tool takes the
+# working directory for its root).
+install_root() {  # DIR COUNT
+  generate "$1" "$2"
+  restore "$1"
+  cp "$build/bin/kspagefit_lx230" "$here/../examples/lx230-filter" "$1/$model/lpd/"
+  ln -s "$tool" "$1/$model/lpd/kstapefmtlpr_lx230"
+  (cd "$1" && ./kstapefmtlpr_lx230 -P LX-230 -n 'Bench-Label' -w 62 -h 100)
+}
+rm -rf "$work"
+mkdir -p "$work"
+install_root "$work/big" "$formats"
+install_root "$work/small" 4
+a4=$here/../demo/a4-job.ps
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/a4.pdf" "$a4"
+
+job() {  # ROOT FILE: the filter's command line for one job
+  printf 'cd %s && KSDRIVERROOT=%s/ %s/lpd/lx230-filter -Zmedia=Bench_Label <%s >/dev/null' \
+    "$1" "$1" "$model" "$2"
+}
+plain_gs() {  # FILE: one Ghostscript run that fits its page onto the label
+  printf 'gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ps2write -dDEVICEWIDTHPOINTS=175.748 %s' \
+    "-dDEVICEHEIGHTPOINTS=283.465 -dFIXEDMEDIA -dPSFitPage -dPDFFitPage -sOutputFile=$work/plain.ps $1"
+}
+hyperfine --style basic --warmup 2 --runs 15 --export-csv "$work/times.csv" \
+  -n "ps job at $formats formats" "$(job "$work/big" "$a4")" \
+  -n "ps job at 4 formats" "$(job "$work/small" "$a4")" \
+  -n "pdf job at 4 formats" "$(job "$work/small" "$work/a4.pdf")" \
+  -n "one Ghostscript run on the ps job" "$(plain_gs "$a4")" \
+  -n "one Ghostscript run on the pdf job" "$(plain_gs "$work/a4.pdf")" >/dev/null
+# The medians, in the order run; the figures that matter as ratios.
+mapfile -t median < <(awk -F, 'NR > 1 { print $4 }' "$work/times.csv")
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+ms() { awk -v s="$1" 'BEGIN { printf "%.1f", s * 1000 }'; }
+echo "filter, median of 15 runs: ps job at $formats formats $(ms "${median[0]}") ms, at 4 formats" \
+  "$(ms "${median[1]}") ms ($(ratio "${median[0]}" "${median[1]}") times); pdf job" \
+  "$(ms "${median[2]}") ms; one Ghostscript run fitting the page: ps $(ms "${median[3]}") ms," \
+  "pdf $(ms "${median[4]}") ms"
+echo "ps job / its Ghostscript run: $(ratio "${median[1]}" "${median[3]}"); pdf job / its" \
+  "Ghostscript run: $(ratio "${median[2]}" "${median[4]}") (target 1.2 or less for each)"
+[ -n "${KS_KEEP-}" ] || rm -rf "$work"
