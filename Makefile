@@ -57,7 +57,7 @@ fuzz:
 	cmake --build $(BUILD)-fuzz -j $(JOBS)
 	./fuzz/run-fuzzers.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
 
-# Timing and memory on a data set of 300 000 formats (see README).
+# Timing and memory on a data set of 300 000 formats (see docs/performance.md).
 bench: all
 	./bench/run-bench.sh $(BUILD) 300000 9
 	./bench/filter-bench.sh $(BUILD) 300000

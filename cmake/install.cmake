@@ -3,9 +3,12 @@
 # model. The programs and the filter are installed once, for lx230; the
 # other models' names are relative symbolic links to them (each picks its
 # model from the name it was run by, so a link serves its own model). The
-# same holds for the man pages under <prefix>/share/man/man1. The Debian
-# package (debian/) is made from this install; debhelper compresses the man
-# pages and adds the package's documentation.
+# same holds for the man pages, in section 8 (administration commands)
+# under <prefix>/share/man/man8, made from man/*.8.in with the project's
+# version. Each model's label-format tool is also on the PATH, as
+# <prefix>/sbin/kstapefmtlpr_<model>, a link to it. The Debian package
+# (debian/) is made from this install; debhelper compresses the man pages
+# and adds the package's documentation.
 include(GNUInstallDirs)
 
 set(KS_MODELS lx210 lx220 lx230 lx240pc)
@@ -17,9 +20,11 @@ install(TARGETS kstapefmtlpr_lx230 kspagefit_lx230
         RUNTIME DESTINATION ${DRIVER_ROOT}${KS_MAIN_MODEL}/lpd)
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/lx230-filter
         DESTINATION ${DRIVER_ROOT}${KS_MAIN_MODEL}/lpd)
-install(FILES ${CMAKE_SOURCE_DIR}/man/kstapefmtlpr_${KS_MAIN_MODEL}.1
-              ${CMAKE_SOURCE_DIR}/man/kspagefit_${KS_MAIN_MODEL}.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+set(KS_PAGES kstapefmtlpr_${KS_MAIN_MODEL} kspagefit_${KS_MAIN_MODEL} ${KS_MAIN_MODEL}-filter)
+foreach(page IN LISTS KS_PAGES)
+  configure_file(${CMAKE_SOURCE_DIR}/man/${page}.8.in ${CMAKE_BINARY_DIR}/man/${page}.8 @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/man/${page}.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+endforeach()
 
 foreach(model IN LISTS KS_MODELS)
   if(model STREQUAL KS_MAIN_MODEL)
@@ -31,11 +36,13 @@ foreach(model IN LISTS KS_MODELS)
     file(CREATE_LINK ../../${KS_MAIN_MODEL}/lpd/${name}${KS_MAIN_MODEL}
          ${KS_LINK_DIR}/${model}/${name}${model} SYMBOLIC)
     list(APPEND links ${KS_LINK_DIR}/${model}/${name}${model})
-    file(CREATE_LINK ${name}${KS_MAIN_MODEL}.1 ${KS_LINK_DIR}/man/${name}${model}.1 SYMBOLIC)
-    install(FILES ${KS_LINK_DIR}/man/${name}${model}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    file(CREATE_LINK ${name}${KS_MAIN_MODEL}.8 ${KS_LINK_DIR}/man/${name}${model}.8 SYMBOLIC)
+    install(FILES ${KS_LINK_DIR}/man/${name}${model}.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
   endforeach()
   file(CREATE_LINK ../../${KS_MAIN_MODEL}/lpd/${KS_MAIN_MODEL}-filter
        ${KS_LINK_DIR}/${model}/${model}-filter SYMBOLIC)
+  file(CREATE_LINK ${KS_MAIN_MODEL}-filter.8 ${KS_LINK_DIR}/man/${model}-filter.8 SYMBOLIC)
+  install(FILES ${KS_LINK_DIR}/man/${model}-filter.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
   install(FILES ${links} ${KS_LINK_DIR}/${model}/${model}-filter
           DESTINATION ${DRIVER_ROOT}${model}/lpd)
 endforeach()
@@ -43,3 +50,13 @@ endforeach()
 # The printcap entry that wires the filter into a queue.
 install(FILES ${CMAKE_SOURCE_DIR}/examples/printcap
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${KS_PACKAGE}/examples)
+
+# The label-format tool of each model on the PATH, under its own name: a
+# link to its place under the driver's root (the model still comes from
+# the name).
+file(MAKE_DIRECTORY ${KS_LINK_DIR}/sbin)
+foreach(model IN LISTS KS_MODELS)
+  file(CREATE_LINK ${DRIVER_ROOT}${model}/lpd/kstapefmtlpr_${model}
+       ${KS_LINK_DIR}/sbin/kstapefmtlpr_${model} SYMBOLIC)
+  install(FILES ${KS_LINK_DIR}/sbin/kstapefmtlpr_${model} DESTINATION ${CMAKE_INSTALL_SBINDIR})
+endforeach()

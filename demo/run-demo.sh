@@ -111,7 +111,8 @@ if command -v pstops >/dev/null && command -v gs >/dev/null; then
   printf '#!/bin/bash\nexec -a kstapefmtlpr_lx230 %s "$@"\n' "$tool" >"$lpd/kstapefmtlpr_lx230"
   chmod 755 "$lpd/lx230-filter" "$lpd/kstapefmtlpr_lx230"
   printed=$build/demo/printed.ps picture=$build/demo/media-fit.png
-  echo "  lpr -P LX-230 -Z 'media=Shipping 62' demo/a4-job.ps runs, in lpd:"
+  echo "  For lpr -P LX-230 -Z 'media=Shipping 62' demo/a4-job.ps, lpd would run the"
+  echo "  queue's filter; the demo runs it directly, with no lpd:"
   echo "  lx230-filter '-Zmedia=Shipping 62' < demo/a4-job.ps > $printed"
   KSDRIVERROOT=$root/ "$lpd/lx230-filter" '-Zmedia=Shipping 62' <"$here/a4-job.ps" >"$printed"
   grep -a -E '^(%%DocumentMedia|-?[0-9.]+ -?[0-9.]+ translate$)' "$printed" | sort -u | sed 's/^/    /'
@@ -121,7 +122,7 @@ if command -v pstops >/dev/null && command -v gs >/dev/null; then
     -dPW=595 -dPH=842 -dLW=175.748 -dLH=283.465 \
     -sCAPTION='(printed on "Shipping 62", 62 x 100 mm)' \
     -sBEFORE="$here/a4-job.ps" -sAFTER="$printed" -sOutputFile="$picture" "$here/show-media.ps"
-  echo "  Before and after: $picture"
+  echo "  Before and after, at one scale, with the sizes in mm: $picture"
 else
   echo "  (no picture: it needs pstops and gs, from the packages psutils and ghostscript)"
 fi

@@ -17,18 +17,21 @@ expected=$({
   for m in "${models[@]}"; do
     if [ "$m" = lx230 ]; then
       echo "$root/$m/lpd/$m-filter file"
+      echo "/usr/share/man/man8/$m-filter.8 file"
     else
       echo "$root/$m/lpd/$m-filter -> ../../lx230/lpd/lx230-filter"
+      echo "/usr/share/man/man8/$m-filter.8 -> lx230-filter.8"
     fi
     for p in kstapefmtlpr kspagefit; do
       if [ "$m" = lx230 ]; then
         echo "$root/$m/lpd/${p}_$m file"
-        echo "/usr/share/man/man1/${p}_$m.1 file"
+        echo "/usr/share/man/man8/${p}_$m.8 file"
       else
         echo "$root/$m/lpd/${p}_$m -> ../../lx230/lpd/${p}_lx230"
-        echo "/usr/share/man/man1/${p}_$m.1 -> ${p}_lx230.1"
+        echo "/usr/share/man/man8/${p}_$m.8 -> ${p}_lx230.8"
       fi
     done
+    echo "/usr/sbin/kstapefmtlpr_$m -> $root/$m/lpd/kstapefmtlpr_$m"
   done
   echo "/usr/share/doc/kestrel-label-tools/examples/printcap file"
   } | sort)
@@ -41,10 +44,16 @@ for m in "${models[@]}"; do
 done
 echo "install tree: ok"
 
-# 2. Man pages render without a warning.
-for page in "$src"/man/*.1; do
+# 2. Man pages render without a warning, and carry the version of the
+# project and of its Debian package.
+version=$(sed -n 's/^project(.* VERSION \([0-9.]*\) .*/\1/p' "$src/CMakeLists.txt")
+debian=$(sed -n '1s/^[^ ]* (\([^)-]*\).*/\1/p' "$src/debian/changelog")
+[ "$version" = "$debian" ] || fail "version $version in CMakeLists.txt, $debian in debian/changelog"
+for page in "$work"/dest/usr/share/man/man8/*.8; do
+  [ -L "$page" ] && continue
   warnings=$(groff -man -ww -z "$page" 2>&1)
   [ -z "$warnings" ] || fail "$page: $warnings"
+  grep -q "^\.TH .* \"kestrel-label-tools $version\"" "$page" || fail "$page: not version $version"
 done
 echo "man pages: ok"
 
