@@ -39,6 +39,7 @@ TEST(PageFitDecisionTest, CopiesWhenThereIsNoSize) {
   EXPECT_EQ(Decide("PageSize 82 144\n"), kCopy);   // no brackets
   EXPECT_EQ(Decide("PageSize[82 144\n"), kCopy);   // no closing bracket
   EXPECT_EQ(Decide("PageSize]82 144[\n"), kCopy);  // closing before opening
+  EXPECT_EQ(Decide("PageSize]1 2[3 4\n"), kCopy);  // ... and a size after the opening
   EXPECT_EQ(Decide("PageSize[0 0]\n"), kCopy);
   EXPECT_EQ(Decide("PageSize[x 144]\n"), kCopy);   // the scan stops at once
   EXPECT_EQ(Decide(std::string("PageSize\0[82 144]\n", 19)), kCopy);  // after a zero byte

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -186,12 +185,11 @@ TEST(PlantedFileTest, IsNeverReadNorCopied) {
       RunOptions options;
       options.cwd = dir.path();
       options.timeout_seconds = 10;
-      const auto start = std::chrono::steady_clock::now();
+      // A run that waits on a planted FIFO is ended by the time limit, and
+      // fails the checks below.
       RunResult result = RunProgram(KS_TOOL_BINARY, args, options);
-      const auto took = std::chrono::steady_clock::now() - start;
 
       SCOPED_TRACE(std::string(plant.label) + (step.add ? " add " : " delete ") + target);
-      EXPECT_LT(took, std::chrono::seconds(5));
       if (step.read) {
         EXPECT_EQ(result.status, 255);
         EXPECT_EQ(result.out, std::string(strerror(plant.error)) + "\n");

@@ -250,3 +250,17 @@ RunResult RunProgram(const std::string& binary, const std::vector<std::string>& 
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }
+
+bool LimitAddressSpaceToCurrentPlus(size_t bytes) {
+#if defined(__SANITIZE_ADDRESS__)
+  (void)bytes;
+  return false;
+#else
+  std::ifstream statm("/proc/self/statm");
+  size_t pages = 0;
+  if (!(statm >> pages)) return false;
+  const rlimit limit{static_cast<rlim_t>(pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + bytes),
+                     RLIM_INFINITY};
+  return setrlimit(RLIMIT_AS, &limit) == 0;
+#endif
+}

@@ -96,4 +96,10 @@ struct RunOptions {
 RunResult RunProgram(const std::string& binary, const std::vector<std::string>& argv,
                      const RunOptions& options = {});
 
+// For a forked child (a death test): lets this process map at most
+// |bytes| more than it has, so that the next large allocation fails.
+// False if the limit cannot be set, or binds nothing here (AddressSanitizer
+// reserves far more than any such limit).
+bool LimitAddressSpaceToCurrentPlus(size_t bytes);
+
 #endif  // TESTS_TEST_UTIL_H_

@@ -244,9 +244,8 @@ TEST_F(ToolProgramTest, ListingRunsBesideOtherReadersAndChangesNothing) {
   const std::vector<std::string> before = data_.Snapshot();
   int fd = open(data_.inf().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_EQ(flock(fd, LOCK_SH), 0);
-  const auto start = std::chrono::steady_clock::now();
+  // Waiting for the lock would end, after the wait, in a failure.
   RunResult list = Run({"-l"});
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   close(fd);
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out, "Small\t62x100\tKsL053E0643ABCD\tok\n");
@@ -280,8 +279,10 @@ TEST_F(ToolProgramTest, ALockHeldByAnotherProcessEndsTheRunAfterTheWait) {
   close(fd);
   EXPECT_EQ(del.status, 255);
   EXPECT_EQ(del.out, "Resource temporarily unavailable\n");
+  // The wait is measured by the tool's own clock: never shorter. How much
+  // longer a busy machine makes it is no verdict; a run that never gives
+  // up is ended by the run's time limit and fails above.
   EXPECT_GE(took, std::chrono::seconds(10));
-  EXPECT_LT(took, std::chrono::seconds(13));
   EXPECT_TRUE(data_.SpoolerCalls().empty());
   EXPECT_EQ(data_.Snapshot(), before);
 }

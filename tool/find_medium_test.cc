@@ -1,6 +1,7 @@
 #include "tool/find_medium.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "tests/test_util.h"
+#include "tool/run_tool.h"
 
 namespace {
 
@@ -106,6 +108,28 @@ TEST_F(FindMediumTest, AFifoOrALinkInPlaceOfADataFileIsRefused) {
   ASSERT_EQ(symlink("/dev/zero", data_.func().c_str()), 0);
   Find("Small", MediumAnswer::kFailed);
   EXPECT_NE(errno, 0);
+}
+
+// Out of memory while it answers (a line near the longest a data file may
+// hold, read with no room for it), the tool says so and ends with 255:
+// the program's last handler, never an abort.
+TEST_F(FindMediumTest, OutOfMemoryIsAnErrorNotAnAbort) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here allows";
+#endif
+  WriteFile(data_.func(), std::string(900 * 1024, 'a') + "\n" + ReadFile(data_.func()));
+  auto child = [&] {
+    FILE* out = tmpfile();
+    const char* argv[] = {"kstapefmtlpr_lx230", "-m", "___"};
+    if (out == nullptr || !LimitAddressSpaceToCurrentPlus(256 * 1024)) _exit(77);
+    const int status = RunTool(3, argv, data_.root, out);
+    char text[64] = {};
+    rewind(out);
+    const size_t length = fread(text, 1, sizeof text - 1, out);
+    _exit(status == -1 && std::string(text, length) == "Cannot allocate memory\n" ? 0 : 1);
+  };
+  EXPECT_EXIT(child(), [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; },
+              "");
 }
 
 }  // namespace

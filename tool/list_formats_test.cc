@@ -110,9 +110,9 @@ TEST_F(ListFormatsTest, NoFormatsNoOutputAndAFuncListThatDoesNotOpen) {
 TEST_F(ListFormatsTest, ControlCharactersOfEveryKindAreEscaped) {
   DropLines(data_.func(), "KsL");
   const char* const names[] = {
-      "tab\there\x7f",           // C0 and DEL
+      "tab\there\x1f \x7f",       // C0 to its last, 0x1F, and DEL; not a blank
       "raw\x85\x9b" "2J",        // C1 as raw bytes: NEL, CSI
-      "utf8\xc2\x85\xc2\x9b",     // C1 as UTF-8 characters U+0085, U+009B
+      "utf8\xc2\x85\xc2\x9f",     // C1 as UTF-8 characters U+0085, U+009F (the last)
       "ok\xe2\x80\x9f\xc2\xa0",  // valid UTF-8 around 0x80-0x9F bytes
       "gbk\x81\x40\xd6\xd0",      // a legacy encoding: its 0x81 is no character
   };
@@ -122,8 +122,8 @@ TEST_F(ListFormatsTest, ControlCharactersOfEveryKindAreEscaped) {
   }
   WriteFile(data_.func(), func);
   std::string expected;
-  const char* const shown[] = {"tab\\x09here\\x7f", "raw\\x85\\x9b2J",
-                               "utf8\\xc2\\x85\\xc2\\x9b", "ok\xe2\x80\x9f\xc2\xa0",
+  const char* const shown[] = {"tab\\x09here\\x1f \\x7f", "raw\\x85\\x9b2J",
+                               "utf8\\xc2\\x85\\xc2\\x9f", "ok\xe2\x80\x9f\xc2\xa0",
                                "gbk\\x81\x40\xd6\xd0"};
   for (size_t i = 0; i < std::size(names); ++i) {
     expected += std::string(shown[i]) + "\t29x70\t" +
@@ -164,6 +164,36 @@ TEST_F(ListFormatsTest, CraftedIdentifiersDoNotSlowTheListing) {
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), static_cast<long>(kIds + 1));
   EXPECT_GE(lookups - lookups_before, 4 * kIds);
   EXPECT_LT(probes - probes_before, 10 * (lookups - lookups_before));
+}
+
+// Out of memory, the listing is an error (ENOMEM) with nothing written,
+// never an abort, here where no handler further out would catch it.
+TEST_F(ListFormatsTest, OutOfMemoryIsAnErrorNotAnAbort) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here allows";
+#endif
+  std::string paper;
+  char line[32];
+  for (unsigned i = 0; i < 200000; ++i) {
+    snprintf(line, sizeof line, "KsL%012X\n", i);
+    paper += line;
+  }
+  WriteFile(data_.paper(), paper);
+  EXPECT_EXIT(
+      {
+        if (!LimitAddressSpaceToCurrentPlus(256 * 1024)) _exit(77);
+        int result = 0;
+        const std::string listing = List(&result);
+        _exit(result == -1 && errno == ENOMEM && listing.empty() ? 0 : 1);
+      },
+      [](int status) {
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
+          fprintf(stderr, "no address-space limit binds here\n");
+          return true;
+        }
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      },
+      "");
 }
 
 }  // namespace

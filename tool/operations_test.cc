@@ -188,6 +188,14 @@ TEST_F(OperationsTest, AnIdentifierInUseIsNeverWrittenAgain) {
   EXPECT_NE(ReadFile(data_.paper()).find("KsL031D04620078/Two:"), std::string::npos);
   EXPECT_NE(ReadFile(data_.area()).find("KsL031D04620078\t"), std::string::npos);
 
+  // An identifier that only the imaging area or the paper info file still
+  // holds (left by hand, or by an older version) is in use too.
+  WriteFile(data_.area(), ReadFile(data_.area()) + "KsL031D04630079\t:\t4.32\t8.40\t1\t1\n");
+  WriteFile(data_.paper(), ReadFile(data_.paper()) + "KsL031D0464007A/Old:\t1\t1\n");
+  QueueTimes({{3, 0x79}, {4, 0x7A}, {5, 0x7B}});
+  ASSERT_EQ(AddFormat(TestRequest("Ten", 29, 70), set_, QueuedTime), kOpDone);
+  EXPECT_NE(ReadFile(data_.func()).find("KsL031D0465007B/Ten\n"), std::string::npos);
+
   QueueTimes({{2, 0x78}});  // taken however often the time is read
   errno = 0;
   EXPECT_EQ(AddFormat(TestRequest("Six", 29, 70), set_, QueuedTime), kOpOpenFailed);

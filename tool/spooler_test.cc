@@ -211,9 +211,19 @@ TEST(SpoolerCommandTest, TheCallersEnvironmentDoesNotSteerTheShell) {
     EXPECT_EQ(ReadFile(dir / "out"), expected);
     EXPECT_FALSE(Exists(marker));
   }
+  // The caller's PATH and exported functions stay behind too.
+  const std::string path = getenv("PATH") != nullptr ? getenv("PATH") : "";
+  setenv("PATH", dir.path().c_str(), 1);
+  setenv("BASH_FUNC_probe%%", "() { touch ran; }", 1);
   const std::vector<std::string> env = ShellEnvironment(environ);
+  setenv("PATH", path.c_str(), 1);
+  unsetenv("BASH_FUNC_probe%%");
   EXPECT_NE(std::find(env.begin(), env.end(), "SHELLOPTS_PROBE=kept"), env.end());
   EXPECT_NE(std::find(env.begin(), env.end(), kShellPath), env.end());
+  for (const std::string& variable : env) {
+    EXPECT_NE(variable.rfind("BASH_FUNC_", 0), 0u) << variable;
+    EXPECT_TRUE(variable.rfind("PATH=", 0) != 0 || variable == kShellPath) << variable;
+  }
   unsetenv("SHELLOPTS_PROBE");
 }
 
