@@ -98,10 +98,15 @@ bool Holds(std::string_view line, std::string_view needle) {
   return FindLineContaining(line, 0, needle, &span);
 }
 
+std::string_view NeedleOf(const LineEdit& edit) {
+  return edit.watch != nullptr ? std::string_view(*edit.watch) : std::string_view(edit.needle);
+}
+
 // The first of |edits| that applies to |line|, or null.
 const LineEdit* EditFor(std::string_view line, const std::vector<LineEdit>& edits) {
   for (const LineEdit& edit : edits) {
-    if (!edit.needle.empty() && Holds(line, edit.needle) && (!edit.applies || edit.applies(line))) {
+    const std::string_view needle = NeedleOf(edit);
+    if (!needle.empty() && Holds(line, needle) && (!edit.applies || edit.applies(line))) {
       return &edit;
     }
   }
@@ -116,13 +121,19 @@ void EditLines(std::string_view lines, const std::vector<LineEdit>& edits, Rewri
   // Where each edit's needle is next found, from |pos| on (none: npos).
   std::vector<LineSpan> next(edits.size(), LineSpan{0, 0});
   std::vector<bool> known(edits.size(), false);
+  std::vector<std::string> watched(edits.size());  // the needle |next| was found for
   size_t pos = 0;
   while (!sink->failed()) {
     LineSpan span{std::string_view::npos, 0};
     for (size_t i = 0; i < edits.size(); ++i) {
-      if (edits[i].needle.empty()) continue;
+      const std::string_view needle = NeedleOf(edits[i]);
+      if (edits[i].watch != nullptr && watched[i] != needle) {
+        watched[i] = needle;
+        known[i] = false;
+      }
+      if (needle.empty()) continue;
       if (!known[i] || (next[i].start != std::string_view::npos && next[i].start < pos)) {
-        if (!FindLineContaining(lines, pos, edits[i].needle, &next[i])) {
+        if (!FindLineContaining(lines, pos, needle, &next[i])) {
           next[i] = {std::string_view::npos, 0};
         }
         known[i] = true;

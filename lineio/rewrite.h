@@ -26,6 +26,10 @@ struct LineEdit {
   // For kReplace, if set: what the line becomes (instead of |text|), made
   // from the line itself, its newline included.
   std::function<std::string(std::string_view line)> replacement;
+  // If set, the needle is *watch rather than |needle|, looked at afresh
+  // before each line: an edit whose needle another edit's |applies| learns
+  // while the rewrite runs (while it is empty, no line is special).
+  const std::string* watch = nullptr;
 };
 
 // Suffix of the copy written beside a data file.

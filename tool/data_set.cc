@@ -334,6 +334,10 @@ FILE* DataSet::OpenForReading(DataFile file) const {
   return OpenDataFile(fd_, DataFileName(model_, file).c_str());
 }
 
+FILE* DataSet::OpenStagedCopy(DataFile file) const {
+  return OpenDataFile(fd_, (DataFileName(model_, file) + kTempSuffix).c_str());
+}
+
 int DataSet::RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits,
                             const std::string& append, size_t* edited) {
   if (edited != nullptr) *edited = 0;

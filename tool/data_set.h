@@ -96,6 +96,10 @@ class DataSet {
   // errno set; ENOENT for a file that does not exist.
   FILE* OpenForReading(DataFile file) const;
 
+  // Opens the staged copy of |file| for reading, as OpenForReading opens
+  // the file itself.
+  FILE* OpenStagedCopy(DataFile file) const;
+
   // Stages the rewrite of |file| (see StageRewrite) as part of the change.
   // A file that is not required and does not exist is left out. Returns 0,
   // or -1 with errno set; the change is then discarded as a whole.

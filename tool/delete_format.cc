@@ -88,12 +88,15 @@ int StageRemoval(DataSet& data, const std::vector<std::string>& ids, size_t* edi
   return kOpDone;
 }
 
-int DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
-                        std::vector<std::string>* ids, bool* by_id) {
+int RunSpoolerDelete(const FormatRequest& request, const DataSet& data) {
   FormatRequest scratch = request;
   if (!BuildSpoolerToolPath(&scratch, data.root())) return kOpOpenFailed;
-  int result = RunSpoolerTool(DeleteCommand(scratch.path, request.queue, request.name));
-  if (result != kOpDone) return result;
+  return RunSpoolerTool(DeleteCommand(scratch.path, request.queue, request.name));
+}
+
+int DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
+                        std::vector<std::string>* ids, bool* by_id) {
+  if (int result = RunSpoolerDelete(request, data); result != kOpDone) return result;
   // Everything is looked up before anything changes.
   return FindFormatIds(request, data, ids, by_id);
 }

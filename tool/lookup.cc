@@ -74,10 +74,14 @@ Lookup FindIdLine(const DataSet& data, const std::string& id) {
     Lookup result;
     FILE* in = OpenForLookup(data, row.file, &result);
     if (in != nullptr) {
-      result = Scan(in, id, [&](std::string_view line) { return FormatIdIn(line) == id; });
+      result = FindIdLineIn(in, id);
       CloseKeepingErrno(in);
     }
     if (result != Lookup::kNotFound) return result;
   }
   return Lookup::kNotFound;
+}
+
+Lookup FindIdLineIn(FILE* in, const std::string& id) {
+  return Scan(in, id, [&](std::string_view line) { return FormatIdIn(line) == id; });
 }

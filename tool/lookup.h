@@ -24,4 +24,7 @@ Lookup FindFormatIdIn(FILE* in, const char* name, std::string* id);
 // other failures as for FindFormatId.
 Lookup FindIdLine(const DataSet& data, const std::string& id);
 
+// The same over an open stream.
+Lookup FindIdLineIn(FILE* in, const std::string& id);
+
 #endif  // TOOL_LOOKUP_H_

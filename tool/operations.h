@@ -29,7 +29,10 @@ int FindFormatIds(const FormatRequest& request, const DataSet& data,
                   std::vector<std::string>* ids, bool* by_id);
 
 // What both operations begin with: the spooler-side tool deletes
-// request.name (kOpSpoolerFailed if it fails), then FindFormatIds.
+// request.name (kOpSpoolerFailed if it fails).
+int RunSpoolerDelete(const FormatRequest& request, const DataSet& data);
+
+// RunSpoolerDelete, then FindFormatIds.
 int DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
                         std::vector<std::string>* ids, bool* by_id);
 

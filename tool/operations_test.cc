@@ -159,6 +159,44 @@ TEST_F(OperationsTest, AFormatHalfEnteredGoesAsAWhole) {
             (std::vector<std::string>{"-P", "LX-230", "-d", "KsL03DDDDDDDDDDD", "-show", "1"}));
 }
 
+// A replace reads each file once where the data set is as the tool leaves
+// it; where not (the format named under two identifiers, or in one file
+// only, or a line of it before its entry), it looks first, and the result
+// is the same: every line of the old format goes, the new one comes in once.
+TEST_F(OperationsTest, AReplaceOfAFormatHalfEnteredTakesAllOfIt) {
+  const std::string a = "KsL03AAAAAAAAAAA", b = "KsL03BBBBBBBBBBB";
+  struct Case {
+    const char* label;
+    std::string func, paper;
+    std::string area_left;  // the other identifier's line, where it is not the old format's
+  } cases[] = {
+      {"two identifiers", "[CustomTape]\n" + a + "/Abc\nkeep\n", b + "/Abc:\t1\t2\n", ""},
+      {"paper info only", "[CustomTape]\nkeep\n", b + "/Abc:\t1\t2\n", a + "\t:\tgoes\n"},
+      {"a line before its entry", "[CustomTape]\n" + a + "/Old\n" + a + "/Abc\nkeep\n",
+       a + "/Abc:\t1\t2\n", b + "\t:\tgoes\n"},
+      {"a line after its entry", "[CustomTape]\n" + a + "/Abc\nkeep\n" + a + "\n",
+       a + "/Abc:\t1\t2\n", b + "\t:\tgoes\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    WriteFile(data_.func(), c.func);
+    WriteFile(data_.paper(), c.paper + "KsL03CCCCCCCCCCC/Cde:\t1\t2\n");
+    WriteFile(data_.area(), a + "\t:\tgoes\n" + b + "\t:\tgoes\nother\n");
+    WriteFile(data_.rc(), "MediaSize=" + b + "\n");
+    ASSERT_EQ(Add("Abc", 29, 70, 1, 0x99), kOpDone);
+    const std::string id = "KsL031D0461" "0099";
+    EXPECT_EQ(ReadFile(data_.func()), "[CustomTape]\n" + id + "/Abc\nkeep\n");
+    EXPECT_EQ(ReadFile(data_.paper()), "KsL03CCCCCCCCCCC/Cde:\t1\t2\n" + id + "/Abc:\t306\t754\n");
+    EXPECT_EQ(ReadFile(data_.area()),
+              c.area_left + "other\n" + id + "\t:\t4.32\t8.40\t77.76\t189.72\n");
+    EXPECT_EQ(ReadFile(data_.rc()), std::string(c.label) == "two identifiers" ||
+                                            std::string(c.label) == "paper info only"
+                                        ? "MediaSize=" + id + "\n"
+                                        : "MediaSize=" + b + "\n");
+    EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
+  }
+}
+
 // Only lines whose identifier is the deleted one's go: not lines that hold it
 // inside a name, nor those of an identifier that extends it.
 TEST_F(OperationsTest, DeleteTakesWholeIdentifiersOnly) {
