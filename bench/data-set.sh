@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154  # $here, $tool and $model are the sourcing script's
 # A large driver data set for the benchmarks, sourced by them.
 # Needs: $here (the bench directory), $tool (the test-rooted tool), $model.
 
