@@ -33,7 +33,7 @@ int CreateIn(int dir_fd, const char* name, mode_t mode) {
   if (fchmod(fd, mode) != 0) {
     int saved = errno;
     close(fd);
-    unlinkat(dir_fd, name, 0);
+    RemoveIn(dir_fd, name);
     errno = saved;
     return -1;
   }

@@ -70,14 +70,17 @@ TempByteLimitFn temp_byte_limit = nullptr;
 // exclusive create reports it). The data files are shared by every user of
 // the printer: 0666 whatever the umask.
 FILE* CreateCopy(int dir_fd, const std::string& copy_name) {
-  unlinkat(dir_fd, copy_name.c_str(), 0);
+  struct stat st;
+  if (fstatat(dir_fd, copy_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    RemoveIn(dir_fd, copy_name.c_str());
+  }
   int fd = CreateIn(dir_fd, copy_name.c_str(), 0666);
   if (fd < 0) return nullptr;
   FILE* out = fdopen(fd, "w");
   if (out == nullptr) {
     int saved = errno;
     close(fd);
-    unlinkat(dir_fd, copy_name.c_str(), 0);
+    RemoveIn(dir_fd, copy_name.c_str());
     errno = saved;
   }
   return out;
@@ -202,7 +205,7 @@ int StageRewrite(int dir_fd, const char* name, const std::vector<LineEdit>& edit
   if (error == 0) error = finish_error;
   fclose(in);  // read-only: nothing to lose
   if (error != 0) {
-    unlinkat(dir_fd, copy_name.c_str(), 0);
+    RemoveIn(dir_fd, copy_name.c_str());
     errno = error;
     return -1;
   }

@@ -322,7 +322,9 @@ void DataSet::DiscardCopies() {
   // One that cannot be removed (a reader may not write the directory) is
   // harmless, and makes the next copy of its file fail.
   for (const DataFileRow& row : kDataFiles) {
-    unlinkat(fd_, (DataFileName(model_, row.file) + kTempSuffix).c_str(), 0);
+    const std::string copy = DataFileName(model_, row.file) + kTempSuffix;
+    struct stat st;
+    if (fstatat(fd_, copy.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) RemoveIn(fd_, copy.c_str());
   }
 }
 
@@ -376,7 +378,7 @@ int DataSet::Commit() {
     }
     if (close(fd) != 0 && error == 0) error = errno;
     if (error == 0 && SyncDir(fd_) != 0) error = errno;
-    if (error != 0) unlinkat(fd_, kCommitRecordName, 0);
+    if (error != 0) RemoveIn(fd_, kCommitRecordName);
   }
   if (error != 0) {
     Abandon();
@@ -399,6 +401,6 @@ int DataSet::Commit() {
 }
 
 void DataSet::Abandon() {
-  for (const std::string& name : staged_) unlinkat(fd_, (name + kTempSuffix).c_str(), 0);
+  for (const std::string& name : staged_) RemoveIn(fd_, (name + kTempSuffix).c_str());
   staged_.clear();
 }
