@@ -10,19 +10,6 @@
 
 namespace {
 
-struct ModelRow {
-  const char* key;
-  const char* model;
-};
-
-// Tested in this order; the first key found in the invocation name wins.
-constexpr ModelRow kModels[] = {
-    {"210", "lx210"},
-    {"220", "lx220"},
-    {"230", "lx230"},
-    {"240", "lx240pc"},
-};
-
 constexpr size_t kMillimetreTextMax = 32;
 
 // Reads a decimal integer as atol does, into 32 bits: leading white space and
@@ -80,13 +67,6 @@ bool StoreMillimetres(int32_t* field, const char* value, bool (*to_dots)(int32_t
 }
 
 }  // namespace
-
-const char* DetectModel(const char* argv0) {
-  for (const ModelRow& row : kModels) {
-    if (strstr(argv0, row.key) != nullptr) return row.model;
-  }
-  return nullptr;
-}
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   ParsedCommandLine parsed;

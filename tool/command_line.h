@@ -4,11 +4,7 @@
 #include <string>
 
 #include "tool/format_request.h"
-
-// Model directory name selected by the invocation name: the first key of the
-// model table found anywhere in |argv0| (directory part included), or
-// nullptr when none occurs.
-const char* DetectModel(const char* argv0);
+#include "tool/layout.h"
 
 enum class Command { kInvalidModel, kUsage, kDelete, kAdd, kList, kMedium };
 

@@ -14,7 +14,6 @@
 
 #include "lineio/data_file.h"
 #include "lineio/dir_ops.h"
-#include "lineio/string_printf.h"
 #include "lineio/write_all.h"
 
 namespace {
@@ -88,29 +87,14 @@ const DataFileRow& RowOf(DataFile file) {
   return kDataFiles[0];  // every DataFile has a row
 }
 
-std::string DataFileName(const std::string& model, DataFile file) {
-  return StringPrintf(RowOf(file).name_format, model.c_str());
-}
-
-namespace {
-
-bool StorePath(FormatRequest* request, const std::string& path) {
+bool BuildSpoolerToolPath(FormatRequest* request, const std::string& root) {
+  const std::string path = SpoolerToolPath(root, request->model);
   if (path.size() >= sizeof(request->path)) {
     errno = ENAMETOOLONG;
     return false;
   }
   memcpy(request->path, path.c_str(), path.size() + 1);
   return true;
-}
-
-}  // namespace
-
-bool BuildPath(FormatRequest* request, const std::string& root, DataFile file) {
-  return StorePath(request, root + request->model + "/inf/" + DataFileName(request->model, file));
-}
-
-bool BuildSpoolerToolPath(FormatRequest* request, const std::string& root) {
-  return StorePath(request, root + request->model + "/lpd/kstapefmtcups");
 }
 
 DataSet::DataSet(const std::string& root, const char* model) : root_(root), model_(model) {}
@@ -123,7 +107,7 @@ DataSet::~DataSet() {
 }
 
 std::string DataSet::InfPath(const std::string& name) const {
-  return root_ + model_ + "/inf/" + name;
+  return DataDirPath(root_, model_) + "/" + name;
 }
 
 int DataSet::Lock(int operation, double deadline) {
@@ -222,7 +206,7 @@ int OpenTrustedRoot(const std::string& root, int* error, std::string* message) {
 }  // namespace
 
 int DataSet::Open(Access access, std::string* message, int wait_seconds) {
-  const std::string model_path = root_ + model_;
+  const std::string model_path = ModelPath(root_, model_);
   const bool as_root = geteuid() == 0;
   int root_error = 0;
   Descriptor root(as_root ? OpenTrustedRoot(root_, &root_error, message)
@@ -230,9 +214,9 @@ int DataSet::Open(Access access, std::string* message, int wait_seconds) {
   if (as_root && root.get() < 0) return root_error;
   Descriptor model(root.get() < 0 ? -1 : OpenDir(root.get(), "", model_.c_str()));
   if (as_root) {
-    const std::string lpd_path = model_path + "/lpd";
-    const std::string tool_path = lpd_path + "/kstapefmtcups";
-    Descriptor lpd(model.get() < 0 ? -1 : OpenDir(model.get(), "", "lpd"));
+    const std::string lpd_path = LpdPath(root_, model_);
+    const std::string tool_path = SpoolerToolPath(root_, model_);
+    Descriptor lpd(model.get() < 0 ? -1 : OpenDir(model.get(), "", kLpdDirName));
     struct stat st;
     for (const auto& [fd, path] : {std::pair{model.get(), model_path},
                                     std::pair{lpd.get(), lpd_path}}) {
@@ -242,21 +226,23 @@ int DataSet::Open(Access access, std::string* message, int wait_seconds) {
     }
     // A listing runs no spooler-side tool.
     if (access == Access::kChange) {
-      if (fstatat(lpd.get(), "kstapefmtcups", &st, 0) != 0) return Fail(message, tool_path, errno);
+      if (fstatat(lpd.get(), kSpoolerToolName, &st, 0) != 0) return Fail(message, tool_path, errno);
       if (!RootsAlone(st)) return Fail(message, tool_path, EPERM, kNotRootsAlone);
     }
   }
-  fd_ = model.get() < 0 ? -1 : OpenDir(model.get(), "", "inf");
+  fd_ = model.get() < 0 ? -1 : OpenDir(model.get(), "", kDataDirName);
   if (fd_ < 0) {
     error_ = errno;
     // A link in place of the data directory would take the files elsewhere
     // (opened with O_DIRECTORY, a link reads as "not a directory").
     struct stat st;
-    if (error_ == ENOTDIR && fstatat(model.get(), "inf", &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (error_ == ENOTDIR && fstatat(model.get(), kDataDirName, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(st.st_mode)) {
       error_ = ELOOP;
     }
-    if (error_ == ELOOP || error_ == ENOTDIR) return Fail(message, model_path + "/inf", error_);
+    if (error_ == ELOOP || error_ == ENOTDIR) {
+      return Fail(message, DataDirPath(root_, model_), error_);
+    }
     return 0;
   }
   const double deadline = Now() + wait_seconds;

@@ -7,11 +7,10 @@
 
 #include "lineio/rewrite.h"
 #include "tool/format_request.h"
+#include "tool/layout.h"
 
 // A model's driver data set: the data files under "<root><model>/inf/",
 // which change together or not at all.
-
-enum class DataFile { kFuncList, kPaperInfo, kRc, kImagingArea };
 
 // What the lines that name a format look like in a data file.
 enum class EntryLines {
@@ -23,28 +22,22 @@ enum class EntryLines {
 // The data files, one row each, in the order they are handled.
 struct DataFileRow {
   DataFile file;
-  const char* name_format;  // the file's name, %s filled with the model
   EntryLines lines;
   bool required;  // a change fails without it; otherwise a missing file holds nothing
 };
 
 inline constexpr DataFileRow kDataFiles[] = {
-    {DataFile::kFuncList, "ks%sfunc", EntryLines::kNamed, true},
-    {DataFile::kPaperInfo, "paperinf%spt1", EntryLines::kNamed, true},
-    {DataFile::kRc, "ks%src", EntryLines::kSettings, false},
-    {DataFile::kImagingArea, "ImagingArea", EntryLines::kIdOnly, true},
+    {DataFile::kFuncList, EntryLines::kNamed, true},
+    {DataFile::kPaperInfo, EntryLines::kNamed, true},
+    {DataFile::kRc, EntryLines::kSettings, false},
+    {DataFile::kImagingArea, EntryLines::kIdOnly, true},
 };
 
 const DataFileRow& RowOf(DataFile file);
 
-// Name of a data file within the model's data directory, such as
-// "kslx230func".
-std::string DataFileName(const std::string& model, DataFile file);
-
-// Build the path of data file |file|, or of the spooler-side tool, for
-// |request|'s model under |root| into the request's path scratch. False
-// (errno ENAMETOOLONG) if it does not fit.
-bool BuildPath(FormatRequest* request, const std::string& root, DataFile file);
+// The spooler-side tool's path (see layout.h) for |request|'s model under
+// |root|, in the request's path scratch. False (errno ENAMETOOLONG) if it
+// does not fit.
 bool BuildSpoolerToolPath(FormatRequest* request, const std::string& root);
 
 // The record that makes a staged change take effect: it names the data

@@ -53,8 +53,8 @@ int Add(const FormatRequest& request, DataSet& data, FILE* out) {
 int ReportReadError(FILE* out, int error, const std::string& message, const std::string& base,
                     const char* model) {
   if (error == ENOENT) {
-    const std::string inf = base + model + "/inf";
-    for (const std::string& path : {base, base + model, inf,
+    const std::string inf = DataDirPath(base, model);
+    for (const std::string& path : {base, ModelPath(base, model), inf,
                                      inf + "/" + DataFileName(model, DataFile::kFuncList)}) {
       struct stat st;
       if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) {

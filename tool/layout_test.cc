@@ -1,0 +1,63 @@
+#include "tool/layout.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tool/data_set.h"
+
+namespace {
+
+TEST(LayoutTest, PathsAndNamesUnderTheRoot) {
+  const std::string root = "/opt/kestrel/Tavlix/";
+  EXPECT_EQ(DataDirPath(root, "lx230"), "/opt/kestrel/Tavlix/lx230/inf");
+  EXPECT_EQ(SpoolerToolPath(root, "lx240pc"), "/opt/kestrel/Tavlix/lx240pc/lpd/kstapefmtcups");
+  EXPECT_EQ(DataFileName("lx230", DataFile::kFuncList), "kslx230func");
+  EXPECT_EQ(DataFileName("lx230", DataFile::kPaperInfo), "paperinflx230pt1");
+  EXPECT_EQ(DataFileName("lx230", DataFile::kRc), "kslx230rc");
+  EXPECT_EQ(DataFileName("lx230", DataFile::kImagingArea), "ImagingArea");
+  FormatRequest request{};
+  strcpy(request.model, "lx230");
+  ASSERT_TRUE(BuildSpoolerToolPath(&request, root));
+  EXPECT_STREQ(request.path, "/opt/kestrel/Tavlix/lx230/lpd/kstapefmtcups");
+  errno = 0;
+  EXPECT_FALSE(BuildSpoolerToolPath(&request, std::string(1100, 'r')));
+  EXPECT_EQ(errno, ENAMETOOLONG);
+}
+
+// The install rules and the example filter name the models, and the filter
+// picks one from its own name, as this table does: they must not drift.
+TEST(LayoutTest, TheInstallRulesAndTheFilterFollowTheModelTable) {
+  std::vector<std::string> models, keyed;
+  for (const ModelRow& row : kModels) {
+    models.push_back(row.model);
+    keyed.push_back(std::string(row.key) + " " + row.model);
+  }
+  std::ifstream install(KS_SOURCE_DIR "/cmake/install.cmake");
+  std::vector<std::string> installed;
+  const std::regex set_models(R"(^set\(KS_MODELS ([^)]*)\))");
+  for (std::string line; std::getline(install, line);) {
+    std::smatch m;
+    if (!std::regex_search(line, m, set_models)) continue;
+    std::istringstream words(m[1].str());
+    for (std::string word; words >> word;) installed.push_back(word);
+  }
+  EXPECT_EQ(installed, models) << "cmake/install.cmake: set(KS_MODELS ...)";
+
+  std::ifstream filter(KS_SOURCE_DIR "/examples/lx230-filter");
+  std::vector<std::string> picked;
+  const std::regex case_line(R"(^\s*\*(\d+)\*\) model=(\S+) ;;)");
+  for (std::string line; std::getline(filter, line);) {
+    std::smatch m;
+    if (std::regex_search(line, m, case_line)) picked.push_back(m[1].str() + " " + m[2].str());
+  }
+  EXPECT_EQ(picked, keyed) << "examples/lx230-filter: model_from_name";
+}
+
+}  // namespace
