@@ -117,6 +117,9 @@ TEST_F(FindMediumTest, OutOfMemoryIsAnErrorNotAnAbort) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit here allows";
 #endif
+  // The child runs the test afresh (as a new process), so that memory an
+  // earlier test freed, still mapped, cannot answer the allocation.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   WriteFile(data_.func(), std::string(900 * 1024, 'a') + "\n" + ReadFile(data_.func()));
   auto child = [&] {
     FILE* out = tmpfile();

@@ -29,9 +29,4 @@
 // was read. Changes no file.
 int ListFormats(const DataSet& data, FILE* out);
 
-// Test seam: how many table slots the listings so far looked at, and how
-// many identifiers they looked up. No content should make the one grow
-// faster than the other.
-void ListingWorkForTesting(size_t* probes, size_t* lookups);
-
 #endif  // TOOL_LIST_FORMATS_H_
