@@ -4,10 +4,10 @@
 # last format in the files) against a durable floor, a small program that
 # makes the same change with the same commit protocol (copies, their
 # flushes, the record, the renames, the directory's flushes), reading each
-# file once. Each round restores the data set (a fresh copy of each file,
+# file once; the listing against a small program that prints the same
+# bytes from one read of each file. Each round restores the data set (a fresh copy of each file,
 # flushed: the tool refuses a data file with a second link) and times both
 # on the same state; the figures are medians over the rounds. Then the
-# listing (-l) of the whole data set beside a cat of its files, and the
 # peak memory of each.
 # Usage: run-bench.sh BUILD_DIR [FORMATS] [ROUNDS]
 set -euo pipefail
@@ -31,6 +31,11 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 # C++, each file read once into memory (bench/durable_floor.cc).
 floor=$build/durable-floor
 ${CXX:-c++} -O2 -std=c++20 -o "$floor" "$here/durable_floor.cc"
+# The listing's floor: the same bytes from one read of each file, with the
+# tool's own size conversions (bench/list_floor.cc).
+list_floor=$build/list-floor
+${CXX:-c++} -O2 -std=c++20 -I"$here/.." -o "$list_floor" "$here/list_floor.cc" \
+  "$build/tool/libtoollib.a" "$build/lineio/liblineio.a"
 
 bench_size() {  # FORMATS ROUNDS
   local count=$1 rounds=$2 dir=$work/$1
@@ -61,10 +66,14 @@ bench_size() {  # FORMATS ROUNDS
       "$floor" "$inf" "$model" "${floor_args[@]}"
       samples[${op}_floor]+="$(($(now) - t)) "
     done
-    # The listing of every format, beside reading the three files once.
+    # The listing of every format, beside its floor and a cat of the files.
     restore "$dir"; t=$(now)
-    (cd "$dir" && ./kstapefmtlpr_lx230 -l >/dev/null)
+    (cd "$dir" && ./kstapefmtlpr_lx230 -l >"$dir/listing")
     samples[list_tool]+="$(($(now) - t)) "
+    t=$(now)
+    "$list_floor" "$inf" "$model" >"$dir/listing.floor"
+    samples[list_floor]+="$(($(now) - t)) "
+    cmp -s "$dir/listing" "$dir/listing.floor" || { echo "the listing's floor printed other bytes" >&2; exit 1; }
     t=$(now)
     cat "$inf/ks${model}func" "$inf/paperinf${model}pt1" "$inf/ImagingArea" >/dev/null
     samples[list_cat]+="$(($(now) - t)) "
@@ -75,8 +84,9 @@ bench_size() {  # FORMATS ROUNDS
     printf '%-9s %9s %9s %11s\n' "$op" "$(ms "$(med ${op}_tool)")" "$(ms "$(med ${op}_floor)")" \
       "$(ratio "$(med ${op}_tool)" "$(med ${op}_floor)")"
   done
-  echo "listing: $(ms "$(med list_tool)") ms; cat of the three files: $(ms "$(med list_cat)") ms;" \
-    "$(ratio "$(med list_tool)" "$(med list_cat)") times as long"
+  echo "listing: $(ms "$(med list_tool)") ms; its floor $(ms "$(med list_floor)") ms" \
+    "($(ratio "$(med list_tool)" "$(med list_floor)") times); a cat of the three files" \
+    "$(ms "$(med list_cat)") ms"
   # Peak memory of one run of each, in kB.
   local peaks=()
   for op in add delete list; do

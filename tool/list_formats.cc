@@ -1,6 +1,7 @@
 #include "tool/list_formats.h"
 
-#include <sys/random.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -47,7 +48,16 @@ bool ForEachIdLine(const DataSet& data, DataFile file, bool must_open, AheadFn a
       count = 0;
     };
     LineSpan span;
-    for (size_t pos = 0; FindLineContaining(block, pos, "KsL", &span); pos = span.end) {
+    // Most lines begin with their identifier: those need no search.
+    auto next_line = [&](size_t pos) {
+      if (block.compare(pos, 3, "KsL") == 0) {
+        const size_t newline = block.find('\n', pos);
+        span = {pos, newline == std::string_view::npos ? block.size() : newline + 1};
+        return true;
+      }
+      return FindLineContaining(block, pos, "KsL", &span);
+    };
+    for (size_t pos = 0; pos < block.size() && next_line(pos); pos = span.end) {
       std::string_view text = block.substr(span.start, span.end - span.start);
       std::string_view id = FormatIdIn(text);
       if (id.empty()) continue;
@@ -80,20 +90,18 @@ class Lister {
       : data_(data), out_(out) {}
 
   int Run() {
-    // Room for the identifiers of the larger file: where the two agree,
-    // that is all of them.
-    size_t paper_ids = 0, area_ids = 0;
-    auto none = [](std::string_view) {};
-    if (!ForEachIdLine(data_, DataFile::kPaperInfo, false, none,
-                       [&](std::string_view, std::string_view) { ++paper_ids; }) ||
-        !ForEachIdLine(data_, DataFile::kImagingArea, false, none,
-                       [&](std::string_view, std::string_view) { ++area_ids; })) {
-      return -1;
-    }
-    ids_.Reserve(std::max(paper_ids, area_ids));
+    // Room for the identifiers of the larger file, judged from its size
+    // (a line of an identifier, as the tool writes it, takes some 32 bytes
+    // or more): where the two agree, that is all of them, and the table
+    // grows if a file of shorter lines holds more. A huge file of other
+    // lines (or a sparse one) gets no more than a million slots before it
+    // shows that it holds identifiers.
+    const size_t bytes = std::max(FileSize(DataFile::kPaperInfo), FileSize(DataFile::kImagingArea));
+    ids_.Reserve(std::min(bytes / 32, size_t{1} << 20));
     // The size of an identifier is its first imaging area line's.
     auto add_area = [this](std::string_view text, std::string_view id) {
       if (ids_.Set(id, kInArea) & kInArea) return;
+      ++area_ids_;
       int32_t width, height, id_width, id_height;
       SizeFromId(id, &id_width, &id_height);
       if (!SizeFromImagingArea(text, id, &width, &height) ||
@@ -106,42 +114,48 @@ class Lister {
         ids_.SetLongSize(id, width, height);
       }
     };
-    auto add_paper = [this](std::string_view, std::string_view id) { ids_.Set(id, kInPaper); };
+    auto add_paper = [this](std::string_view, std::string_view id) {
+      paper_ids_ += !(ids_.Set(id, kInPaper) & kInPaper);
+    };
     if (!ForEachIdLine(data_, DataFile::kImagingArea, false, ahead_, add_area) ||
         !ForEachIdLine(data_, DataFile::kPaperInfo, false, ahead_, add_paper)) {
       return -1;
     }
     std::sort(sizes_.begin(), sizes_.end());
 
-    // Once to see which identifiers the func list has (and that it reads
-    // whole), once to list its entries.
-    auto mark = [this](std::string_view text, std::string_view id) {
+    // The func list's entries, in its order. An identifier is marked
+    // listed as it is, and counted against the other files, so that they
+    // are read again only for what the func list lacks.
+    size_t paper_listed = 0, area_listed = 0;
+    auto list = [&](std::string_view text, std::string_view id) {
       std::string_view name;
-      if (EntryNameIn(text, id, &name)) ids_.Set(id, kListed, true);
+      if (!EntryNameIn(text, id, &name)) return;
+      const uint8_t flags = ids_.Set(id, kListed, true);
+      Write(name, id, true, flags);
+      if (!(flags & kListed)) {
+        paper_listed += (flags & kInPaper) != 0;
+        area_listed += (flags & kInArea) != 0;
+      }
     };
-    auto list = [this](std::string_view text, std::string_view id) {
-      std::string_view name;
-      if (EntryNameIn(text, id, &name)) Write(name, id, true, ids_.Flags(id));
-    };
-    if (!ForEachIdLine(data_, DataFile::kFuncList, true, ahead_, mark) ||
-        !ForEachIdLine(data_, DataFile::kFuncList, true, ahead_, list)) {
-      return -1;
-    }
+    if (!ForEachIdLine(data_, DataFile::kFuncList, true, ahead_, list)) return -1;
     // What the func list lacks, each identifier once: by the paper info
     // file's first line of it (which names it), then by the imaging area's.
-    auto list_paper = [this](std::string_view text, std::string_view id) {
+    auto list_paper = [&](std::string_view text, std::string_view id) {
       const uint8_t flags = ids_.Set(id, kListed);
       if (flags & kListed) return;
       std::string_view name;
       if (!EntryNameIn(text, id, &name)) name = {};
       Write(name, id, false, flags);
+      area_listed += (flags & kInArea) != 0;
     };
     auto list_area = [this](std::string_view, std::string_view id) {
       const uint8_t flags = ids_.Set(id, kListed);
       if (!(flags & kListed)) Write({}, id, false, flags);
     };
-    if (!ForEachIdLine(data_, DataFile::kPaperInfo, false, ahead_, list_paper) ||
-        !ForEachIdLine(data_, DataFile::kImagingArea, false, ahead_, list_area)) {
+    if ((paper_ids_ > paper_listed &&
+         !ForEachIdLine(data_, DataFile::kPaperInfo, false, ahead_, list_paper)) ||
+        (area_ids_ > area_listed &&
+         !ForEachIdLine(data_, DataFile::kImagingArea, false, ahead_, list_area))) {
       return -1;
     }
     if (write_error_ == 0) return 0;
@@ -150,6 +164,18 @@ class Lister {
   }
 
  private:
+  // The size of a data file in bytes, as its directory entry tells
+  // (nothing is opened); 0 where there is none (the pass that reads the
+  // file says why).
+  size_t FileSize(DataFile file) const {
+    struct stat st;
+    return data_.fd() >= 0 &&
+                   fstatat(data_.fd(), DataFileName(data_.model(), file).c_str(), &st,
+                           AT_SYMLINK_NOFOLLOW) == 0
+               ? static_cast<size_t>(st.st_size)
+               : 0;
+  }
+
   void Write(std::string_view name, std::string_view id, bool in_func, uint8_t flags) {
     int32_t width, height;
     SizeFromId(id, &width, &height);
@@ -183,6 +209,7 @@ class Lister {
     ids_.Prefetch(id);
   };
   std::vector<SizeException> sizes_;
+  size_t paper_ids_ = 0, area_ids_ = 0;  // identifiers each file holds, each once
   std::string line_;
   int write_error_ = 0;
 };

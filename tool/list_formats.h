@@ -23,10 +23,14 @@
 // ten bytes a format; running out of memory is an error (ENOMEM), not an
 // abort.
 //
+// Each file is read once, the paper info and imaging area files once more
+// only where they hold identifiers that the func list lacks.
+//
 // Returns 0, or -1 with errno set if the func list does not open or any of
 // the files cannot be read (a missing paper info or imaging area file just
-// holds no lines); nothing is written then, unless a file changed while it
-// was read. Changes no file.
+// holds no lines). Nothing is written then, but for the func list's entries
+// before a line it cannot read (a line longer than kLineMax, a read error).
+// Changes no file.
 int ListFormats(const DataSet& data, FILE* out);
 
 #endif  // TOOL_LIST_FORMATS_H_

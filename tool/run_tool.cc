@@ -133,6 +133,8 @@ int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, F
     return kExitFailure;
   }
   if (parsed.command == Command::kList) {
+    // One write for many lines of a large listing.
+    setvbuf(out, nullptr, _IOFBF, 64 * 1024);
     if (ListFormats(data, out) == 0) return 0;
     return ReportReadError(out, errno, "", base, parsed.request.model);
   }
