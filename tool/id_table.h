@@ -135,7 +135,7 @@ class BasicIdTable {
     bool has_size;
   };
 
-  std::vector<LongId>::iterator FindLong(std::string_view id) {
+  typename std::vector<LongId>::iterator FindLong(std::string_view id) {
     return std::lower_bound(long_ids_.begin(), long_ids_.end(), id,
                             [](const LongId& a, std::string_view b) { return a.id < b; });
   }
