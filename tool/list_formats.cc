@@ -93,11 +93,12 @@ class Lister {
     // Room for the identifiers of the larger file, judged from its size
     // (a line of an identifier, as the tool writes it, takes some 32 bytes
     // or more): where the two agree, that is all of them, and the table
-    // grows if a file of shorter lines holds more. A huge file of other
-    // lines (or a sparse one) gets no more than a million slots before it
-    // shows that it holds identifiers.
-    const size_t bytes = std::max(FileSize(DataFile::kPaperInfo), FileSize(DataFile::kImagingArea));
-    ids_.Reserve(std::min(bytes / 32, size_t{1} << 20));
+    // grows if a file of shorter lines holds more. Only the bytes a file
+    // really holds count, so that a sparse one of a few terabytes costs
+    // nothing, and no more than 16 million slots are taken before they are
+    // needed.
+    const uint64_t bytes = std::max(FileSize(DataFile::kPaperInfo), FileSize(DataFile::kImagingArea));
+    ids_.Reserve(static_cast<size_t>(std::min<uint64_t>(bytes / 32, uint64_t{1} << 24)));
     // The size of an identifier is its first imaging area line's.
     auto add_area = [this](std::string_view text, std::string_view id) {
       if (ids_.Set(id, kInArea) & kInArea) return;
@@ -164,16 +165,16 @@ class Lister {
   }
 
  private:
-  // The size of a data file in bytes, as its directory entry tells
-  // (nothing is opened); 0 where there is none (the pass that reads the
-  // file says why).
-  size_t FileSize(DataFile file) const {
+  // The bytes a data file holds, as its directory entry tells (nothing is
+  // opened): its size, or the blocks it has on disk if fewer; 0 where there
+  // is none (the pass that reads the file says why).
+  uint64_t FileSize(DataFile file) const {
     struct stat st;
-    return data_.fd() >= 0 &&
-                   fstatat(data_.fd(), DataFileName(data_.model(), file).c_str(), &st,
-                           AT_SYMLINK_NOFOLLOW) == 0
-               ? static_cast<size_t>(st.st_size)
-               : 0;
+    if (data_.fd() < 0 || fstatat(data_.fd(), DataFileName(data_.model(), file).c_str(), &st,
+                                  AT_SYMLINK_NOFOLLOW) != 0) {
+      return 0;
+    }
+    return static_cast<uint64_t>(std::max<off_t>(0, std::min<off_t>(st.st_size, st.st_blocks * off_t{512})));
   }
 
   void Write(std::string_view name, std::string_view id, bool in_func, uint8_t flags) {
