@@ -2,6 +2,7 @@
 #define LINEIO_REWRITE_H_
 
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -32,33 +33,16 @@ struct LineEdit {
   const std::string* watch = nullptr;
 };
 
-// Suffix of the copy written beside a data file.
-inline constexpr const char kTempSuffix[] = ".$$$";
-
-// The first half of a rewrite in place: writes the data file |name| of the
-// directory |dir_fd|, its lines changed by |edits| and followed by |append|,
-// to a new copy "<name>.$$$" beside it, and flushes the copy to disk. The
-// data file is not touched; renaming the copy over it is the caller's
-// commit. The data file is opened as OpenDataFile opens it. The copy is
-// created exclusively (a stale one is removed first), never through a
-// symbolic link, with permission bits 0666. A data file whose last line
-// lacks a newline gets one before anything is written after that line.
-// Returns 0, or -1 with errno set and no copy left behind; a line longer
-// than kLineMax fails with EFBIG. A line is changed by the first of |edits|
-// that applies to it. |*edited|, if given, is set to the number of lines an
-// edit applied to.
-int StageRewrite(int dir_fd, const char* name, const std::vector<LineEdit>& edits,
-                 const std::string& append, size_t* edited = nullptr);
-inline int StageRewrite(int dir_fd, const char* name, const LineEdit& edit,
-                        const std::string& append, size_t* edited = nullptr) {
-  return StageRewrite(dir_fd, name, std::vector<LineEdit>{edit}, append, edited);
-}
-
-// Test seam for write faults. When set, it is asked at the start of each
-// rewrite how many bytes the copy of data file |name| may take; writes
-// beyond that fail with ENOSPC, as on a full disk. Null (the default) means
-// no limit.
-using TempByteLimitFn = size_t (*)(const char* name);
-void SetTempByteLimitForTesting(TempByteLimitFn limit);
+// Copies the lines of |in| to |out|, each line changed by the first of
+// |edits| that applies to it, then writes |append|; a last line without a
+// newline gets one before anything is written after it. Lines that hold no
+// needle are copied in bulk. No more than |byte_limit| bytes are written:
+// past that the copy fails with ENOSPC, as on a full disk. Returns 0, or
+// the errno of the first failure: a read error, EFBIG for a line longer
+// than kLineMax, a write error. |*edited| counts the lines an edit applied
+// to. It knows nothing of files' names: what to copy, where, and what
+// becomes of the copy are the caller's.
+int CopyEdited(FILE* in, FILE* out, const std::vector<LineEdit>& edits, const std::string& append,
+               size_t byte_limit, size_t* edited);
 
 #endif  // LINEIO_REWRITE_H_

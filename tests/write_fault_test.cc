@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "lineio/dir_ops.h"
-#include "lineio/rewrite.h"
+#include "tool/transaction.h"
 #include "tests/test_util.h"
 #include "tool/run_tool.h"
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "lineio/data_file.h"
+#include "tool/data_file.h"
 #include "lineio/dir_ops.h"
 #include "lineio/write_all.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "lineio/rewrite.h"
+#include "tool/transaction.h"
 #include "tool/format_request.h"
 #include "tool/layout.h"
 

@@ -1,5 +1,5 @@
-#ifndef LINEIO_DATA_FILE_H_
-#define LINEIO_DATA_FILE_H_
+#ifndef TOOL_DATA_FILE_H_
+#define TOOL_DATA_FILE_H_
 
 #include <sys/stat.h>
 
@@ -25,4 +25,4 @@ int CheckDataFile(const struct stat& st);
 // The ACL part of those rules, for the open file |fd|: 0, or EACCES.
 int CheckAcl(int fd);
 
-#endif  // LINEIO_DATA_FILE_H_
+#endif  // TOOL_DATA_FILE_H_

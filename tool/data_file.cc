@@ -1,4 +1,4 @@
-#include "lineio/data_file.h"
+#include "tool/data_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "lineio/rewrite.h"
+#include "tool/transaction.h"
 
 #include <fcntl.h>
 #include <signal.h>
