@@ -6,24 +6,13 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cerrno>
 #include <cstring>
-#include <string_view>
 
 #include "tool/data_file.h"
-#include "lineio/dir_ops.h"
-#include "lineio/write_all.h"
 
 namespace {
-
-// The record: this first line, one data file name a line, and this last
-// line, so that a record cut short is never taken for one.
-constexpr char kRecordHead[] = "kstapefmtlpr commit\n";
-constexpr char kRecordTail[] = "end\n";
-// A record names each data file at most once; anything longer is not ours.
-constexpr size_t kRecordMax = 4096;
 
 double Now() {
   timespec ts{};
@@ -36,46 +25,6 @@ double Now() {
 int Fail(std::string* message, const std::string& path, int error, const char* why = nullptr) {
   if (message != nullptr) *message = path + ": " + (why != nullptr ? why : strerror(error));
   return error;
-}
-
-enum class Record { kComplete, kIncomplete, kMalformed };
-
-bool IsPrefixOf(std::string_view part, std::string_view whole) {
-  return whole.substr(0, part.size()) == part;
-}
-
-// Reads the record |in| into the data file names it holds. A record cut
-// short (by a power cut before it was flushed: the renames had not begun)
-// is kIncomplete; anything that is neither a record nor the start of one,
-// or names anything but data files of |model|, each once, is kMalformed.
-Record ReadRecord(FILE* in, const std::string& model, std::vector<std::string>* names) {
-  std::string text(kRecordMax + 1, '\0');
-  text.resize(fread(text.data(), 1, text.size(), in));
-  if (ferror(in) || text.size() > kRecordMax) return Record::kMalformed;
-  const std::string_view head = kRecordHead;
-  if (text.size() < head.size()) return IsPrefixOf(text, head) ? Record::kIncomplete : Record::kMalformed;
-  if (!IsPrefixOf(head, text)) return Record::kMalformed;
-  std::vector<std::string> known;
-  for (const DataFileRow& row : kDataFiles) known.push_back(DataFileName(model, row.file));
-  const std::string tail(kRecordTail, strlen(kRecordTail) - 1);  // without its newline
-  for (size_t pos = head.size(); pos < text.size();) {
-    const size_t eol = text.find('\n', pos);
-    const std::string line = text.substr(pos, eol - pos);
-    if (eol == std::string::npos) {  // cut inside a line
-      const bool prefix = IsPrefixOf(line, tail) ||
-                          std::any_of(known.begin(), known.end(),
-                                      [&](const std::string& name) { return IsPrefixOf(line, name); });
-      return prefix ? Record::kIncomplete : Record::kMalformed;
-    }
-    if (line == tail) return eol + 1 == text.size() ? Record::kComplete : Record::kMalformed;
-    if (std::find(known.begin(), known.end(), line) == known.end() ||
-        std::find(names->begin(), names->end(), line) != names->end()) {
-      return Record::kMalformed;
-    }
-    names->push_back(line);
-    pos = eol + 1;
-  }
-  return Record::kIncomplete;
 }
 
 }  // namespace
@@ -267,51 +216,19 @@ int DataSet::Open(Access access, std::string* message, int wait_seconds) {
 }
 
 int DataSet::Recover(std::string* message) {
-  const std::string record_path = InfPath(kCommitRecordName);
-  struct stat st;
-  if (fstatat(fd_, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    FILE* in = OpenDataFile(fd_, kCommitRecordName);
-    if (in == nullptr) return Fail(message, record_path, errno);
-    std::vector<std::string> names;
-    const Record record = ReadRecord(in, model_, &names);
-    fclose(in);
-    if (record == Record::kMalformed) return Fail(message, record_path, EBADMSG);
-    // A complete record: the change was committed, and every copy that is
-    // still there goes over its data file (one that is gone was renamed
-    // before the interruption). An incomplete one: it was not, and the
-    // record goes with the copies.
-    if (record == Record::kIncomplete) names.clear();
-    for (const std::string& name : names) {
-      const std::string copy = name + kTempSuffix;
-      // A copy is checked as a data file is before it becomes one.
-      FILE* staged = OpenDataFile(fd_, copy.c_str());
-      if (staged == nullptr) {
-        if (errno == ENOENT) continue;
-        return Fail(message, InfPath(copy), errno);
-      }
-      fclose(staged);
-      if (RenameIn(fd_, copy.c_str(), name.c_str()) != 0) {
-        return Fail(message, InfPath(copy), errno);
-      }
-    }
-    if (!names.empty() && SyncDir(fd_) != 0) return Fail(message, InfPath(""), errno);
-    if (RemoveIn(fd_, kCommitRecordName) != 0) return Fail(message, record_path, errno);
-  } else if (errno != ENOENT) {
-    return Fail(message, record_path, errno);
+  std::string name;
+  if (int error = RecoverStaged(fd_, DataFileNames(), &name); error != 0) {
+    return Fail(message, InfPath(name), error);
   }
-  DiscardCopies();
   return 0;
 }
 
-void DataSet::DiscardCopies() {
-  // Copies without a record belong to a change that never took effect.
-  // One that cannot be removed (a reader may not write the directory) is
-  // harmless, and makes the next copy of its file fail.
-  for (const DataFileRow& row : kDataFiles) {
-    const std::string copy = DataFileName(model_, row.file) + kTempSuffix;
-    struct stat st;
-    if (fstatat(fd_, copy.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) RemoveIn(fd_, copy.c_str());
-  }
+void DataSet::DiscardCopies() { RemoveStaleCopies(fd_, DataFileNames()); }
+
+std::vector<std::string> DataSet::DataFileNames() const {
+  std::vector<std::string> names;
+  for (const DataFileRow& row : kDataFiles) names.push_back(DataFileName(model_, row.file));
+  return names;
 }
 
 FILE* DataSet::OpenForReading(DataFile file) const {
@@ -347,46 +264,12 @@ int DataSet::RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits,
 }
 
 int DataSet::Commit() {
-  if (staged_.empty()) return 0;
-  std::string record = kRecordHead;
-  for (const std::string& name : staged_) record += name + "\n";
-  record += kRecordTail;
-
-  // Up to the commit point, a failure leaves every data file as it was.
-  int error = 0;
-  int fd = CreateIn(fd_, kCommitRecordName, 0644);
-  if (fd < 0) {
-    error = errno;
-  } else {
-    if (WriteAllFd(fd, record.data(), record.size()) != 0 ||
-        SyncFile(fd, kCommitRecordName) != 0) {
-      error = errno;
-    }
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && SyncDir(fd_) != 0) error = errno;
-    if (error != 0) RemoveIn(fd_, kCommitRecordName);
-  }
-  if (error != 0) {
-    Abandon();
-    errno = error;
-    return -1;
-  }
-
-  // Committed: from here on the change stands, and what an interruption
-  // leaves undone the next run does.
   const std::vector<std::string> names = std::move(staged_);
   staged_.clear();
-  for (const std::string& name : names) {
-    if (RenameIn(fd_, (name + kTempSuffix).c_str(), name.c_str()) != 0) return -1;
-  }
-  if (SyncDir(fd_) != 0) return -1;
-  // Only now may the record go: until the renames are on disk, it is what
-  // completes them after a power cut. A record left behind is harmless.
-  RemoveIn(fd_, kCommitRecordName);
-  return 0;
+  return CommitStaged(fd_, names);
 }
 
 void DataSet::Abandon() {
-  for (const std::string& name : staged_) RemoveIn(fd_, (name + kTempSuffix).c_str());
+  RemoveStaged(fd_, staged_);
   staged_.clear();
 }

@@ -40,26 +40,16 @@ const DataFileRow& RowOf(DataFile file);
 // does not fit.
 bool BuildSpoolerToolPath(FormatRequest* request, const std::string& root);
 
-// The record that makes a staged change take effect: it names the data
-// files whose copies are to be renamed over them.
-inline constexpr const char kCommitRecordName[] = "commit.$$$";
-
 // How long a run waits for the model lock before it gives up.
 inline constexpr int kLockWaitSeconds = 10;
 
 // One model's data set for one run. It owns the data directory, opened
 // once and used for every file; the model lock (an advisory flock on that
 // directory: changes one at a time, while listings may read side by side);
-// and the change being made.
-//
-// A change is staged: each file's complete new content is written to a copy
-// beside it and flushed. Commit then writes and flushes a commit record
-// naming the copies and flushes the directory (the commit point), renames
-// each copy over its data file, flushes the directory again and removes the
-// record. Open, with the lock held, first completes a change whose record is
-// there and discards copies that have none, so that after a failure or a
-// crash at any moment the files are all as before the change or all as
-// after it.
+// and the change being made, staged and committed as transaction.h says.
+// Open, with the lock held, first completes a change whose record is there
+// and discards copies that have none, so that after a failure or a crash at
+// any moment the files are all as before the change or all as after it.
 class DataSet {
  public:
   enum class Access { kRead, kChange };
@@ -115,6 +105,7 @@ class DataSet {
  private:
   int Recover(std::string* message);
   void DiscardCopies();
+  std::vector<std::string> DataFileNames() const;
   int Lock(int operation, double deadline);
   std::string InfPath(const std::string& name) const;
 

@@ -1,13 +1,26 @@
 #ifndef TOOL_TRANSACTION_H_
 #define TOOL_TRANSACTION_H_
 
-// The copies a change to a data set is staged in: each data file's new
-// content is written to "<name>.$$$" beside it and flushed, and only a
-// commit (DataSet::Commit: the record, the renames) makes it take effect.
-// A copy is created exclusively (a stale one is removed first), never
-// through a symbolic link, with permission bits 0666; a copy that could not
-// be written whole is removed. Every create, flush and removal goes through
-// lineio/dir_ops.h, so that the fault tests see each.
+// A change to a data set, all or nothing, in the data directory itself:
+//
+//   1. Stage: each data file's new content is written to a copy beside it,
+//      "<name>.$$$", created exclusively (a stale one is removed first),
+//      never through a symbolic link, with permission bits 0666, and
+//      flushed. A copy that cannot be written whole is removed.
+//   2. Commit: a record, "commit.$$$", naming the data files whose copies
+//      are staged ("kstapefmtlpr commit", a name a line, "end"), is written
+//      and flushed, then the directory is flushed: the commit point.
+//   3. Each copy is renamed over its data file; the directory is flushed;
+//      only then is the record removed.
+//
+// Recovery, run with the model lock held before anything else: a complete
+// record means the change was committed, so each copy still there is
+// renamed over its file and the record removed; a record cut short means
+// it was not, and it goes with the copies. Copies without a record are
+// discarded. So after a failure, a kill or a power cut at any moment the
+// files are all as before the change or all as after it. Every create,
+// flush, rename and removal goes through lineio/dir_ops.h, so that the
+// fault tests see each.
 
 #include <cstddef>
 #include <string>
@@ -17,6 +30,9 @@
 
 // Suffix of the copy written beside a data file.
 inline constexpr const char kTempSuffix[] = ".$$$";
+
+// The record that makes a staged change take effect.
+inline constexpr const char kCommitRecordName[] = "commit.$$$";
 
 // The first half of a rewrite in place: writes the data file |name| of the
 // directory |dir_fd|, its lines changed by |edits| (see CopyEdited) and
@@ -31,6 +47,25 @@ inline int StageRewrite(int dir_fd, const char* name, const LineEdit& edit,
                         const std::string& append, size_t* edited = nullptr) {
   return StageRewrite(dir_fd, name, std::vector<LineEdit>{edit}, append, edited);
 }
+
+// Steps 2 and 3 for the staged copies of the data files |names| in
+// |dir_fd|. Returns 0, or -1 with errno set. A failure before the commit
+// point removes the copies and leaves every file as it was; after it (a
+// rename or the last flush failing) the change stands and recovery
+// completes it.
+int CommitStaged(int dir_fd, const std::vector<std::string>& names);
+
+// Removes the staged copies of |names|.
+void RemoveStaged(int dir_fd, const std::vector<std::string>& names);
+
+// Recovery in |dir_fd|, whose data files are |data_files|. Returns 0, or
+// an errno with *name the file it concerns: EBADMSG for a record that is
+// not one; what opening a copy gives for one that is not a data file.
+int RecoverStaged(int dir_fd, const std::vector<std::string>& data_files, std::string* name);
+
+// Removes the copies of |data_files| that stand in |dir_fd|: with no record,
+// they belong to a change that never took effect.
+void RemoveStaleCopies(int dir_fd, const std::vector<std::string>& data_files);
 
 // Test seam for write faults. When set, it is asked at the start of each
 // rewrite how many bytes the copy of data file |name| may take; writes
