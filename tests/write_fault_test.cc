@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "lineio/dir_ops.h"
+#include "tool/dir_ops.h"
 #include "tool/transaction.h"
 #include "tests/test_util.h"
 #include "tool/run_tool.h"

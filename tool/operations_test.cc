@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "lineio/dir_ops.h"
+#include "tool/dir_ops.h"
 #include "tests/test_util.h"
 #include "tool/format_id.h"
 

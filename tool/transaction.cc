@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "lineio/dir_ops.h"
+#include "tool/dir_ops.h"
 #include "lineio/write_all.h"
 #include "tool/data_file.h"
 

@@ -19,7 +19,7 @@
 // it was not, and it goes with the copies. Copies without a record are
 // discarded. So after a failure, a kill or a power cut at any moment the
 // files are all as before the change or all as after it. Every create,
-// flush, rename and removal goes through lineio/dir_ops.h, so that the
+// flush, rename and removal goes through tool/dir_ops.h, so that the
 // fault tests see each.
 
 #include <cstddef>

@@ -1,5 +1,5 @@
-#ifndef LINEIO_DIR_OPS_H_
-#define LINEIO_DIR_OPS_H_
+#ifndef TOOL_DIR_OPS_H_
+#define TOOL_DIR_OPS_H_
 
 #include <sys/types.h>
 
@@ -29,4 +29,4 @@ int RemoveIn(int dir_fd, const char* name);
 using DirOpHook = int (*)(DirOp op, const char* name);
 void SetDirOpHookForTesting(DirOpHook hook);
 
-#endif  // LINEIO_DIR_OPS_H_
+#endif  // TOOL_DIR_OPS_H_

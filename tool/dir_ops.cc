@@ -1,4 +1,4 @@
-#include "lineio/dir_ops.h"
+#include "tool/dir_ops.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
