@@ -21,16 +21,31 @@ bool TimeOfDay(int64_t* seconds, long* microseconds) {
 
 namespace {
 
+// An identifier made from the time of day as it is now; false with errno
+// set if the clock cannot be read.
+bool IdFromClock(const FormatRequest& request, TimeSource now, std::string* id) {
+  int64_t seconds;
+  long microseconds;
+  if (!now(&seconds, &microseconds)) return false;
+  *id = MakeFormatId(static_cast<int>(strlen(request.name)), request.width, request.height,
+                     seconds, microseconds);
+  return true;
+}
+
+// The paper info entry of the format under |id|; false (EOVERFLOW) if its
+// size in dots does not fit.
+bool PaperEntry(const FormatRequest& request, const std::string& id, std::string* line) {
+  if (PaperInfoLine(id, request.name, request.width, request.height, line)) return true;
+  errno = EOVERFLOW;
+  return false;
+}
+
 // An identifier made from the time of day that no data file holds yet
 // (deleting one of two formats of the same identifier would take both).
 int NewFormatId(const FormatRequest& request, const DataSet& data, TimeSource now,
                 std::string* id) {
   for (int i = 0; i < kIdTries; ++i) {
-    int64_t seconds;
-    long microseconds;
-    if (!now(&seconds, &microseconds)) return kOpOpenFailed;
-    *id = MakeFormatId(static_cast<int>(strlen(request.name)), request.width, request.height,
-                       seconds, microseconds);
+    if (!IdFromClock(request, now, id)) return kOpOpenFailed;
     switch (FindIdLine(data, *id)) {
       case Lookup::kNotFound: return kOpDone;
       case Lookup::kFound: break;
@@ -58,13 +73,6 @@ Once StageAddOnce(DataSet& data, const FormatRequest& request, const std::string
   const std::string_view name = request.name;
   std::string old;      // the old format's identifier, once its entry is met
   bool in_use = false;  // a line holds |id|
-  auto id_of_entry = [name](std::string_view line) {
-    const std::string_view found = FormatIdIn(line);
-    std::string_view entry;
-    return !found.empty() && EntryNameIn(line, found, &entry) && entry == name
-               ? found
-               : std::string_view();
-  };
   // Seen first, and never applying: a line that holds |id| marks it taken.
   const LineEdit taken{id, LineEdit::Action::kCopy, "",
                        [&](std::string_view line) {
@@ -78,7 +86,7 @@ Once StageAddOnce(DataSet& data, const FormatRequest& request, const std::string
                            nullptr, &old};
   const LineEdit func_entry{std::string(name), LineEdit::Action::kDrop, "",
                             [&](std::string_view line) {
-                              const std::string_view found = id_of_entry(line);
+                              const std::string_view found = EntryIdNamed(line, name);
                               if (found.empty()) return false;
                               if (old.empty()) old = found;
                               return found == old;
@@ -112,7 +120,7 @@ Once StageAddOnce(DataSet& data, const FormatRequest& request, const std::string
   std::string paper_old;  // the paper info file's first entry of the name
   const LineEdit paper_named{std::string(name), LineEdit::Action::kCopy, "",
                              [&](std::string_view line) {
-                               const std::string_view found = id_of_entry(line);
+                               const std::string_view found = EntryIdNamed(line, name);
                                if (!found.empty() && paper_old.empty()) paper_old = found;
                                return false;
                              },
@@ -153,10 +161,7 @@ int StageAddLooking(DataSet& data, const FormatRequest& request, TimeSource now,
   else if (result != kOpDone) return result;
   if (result = NewFormatId(request, data, now, id); result != kOpDone) return result;
   std::string paper_entry;
-  if (!PaperInfoLine(*id, request.name, request.width, request.height, &paper_entry)) {
-    errno = EOVERFLOW;
-    return kOpOpenFailed;
-  }
+  if (!PaperEntry(request, *id, &paper_entry)) return kOpOpenFailed;
   const LineEdit insert{kCustomTapeHeader, LineEdit::Action::kInsertAfter,
                         FuncListLine(*id, request.name), nullptr, nullptr};
   // Each file: the old format's lines out (checked first), the new one in.
@@ -184,14 +189,8 @@ int StageAdd(DataSet& data, const FormatRequest& request, TimeSource now,
   // the general way knows that rule.
   if (IsFormatId(request.name)) return StageAddLooking(data, request, now, old_ids, id);
   for (int i = 0; i < kIdTries; ++i) {
-    int64_t seconds;
-    long microseconds;
-    if (!now(&seconds, &microseconds)) return kOpOpenFailed;
-    *id = MakeFormatId(static_cast<int>(strlen(request.name)), request.width, request.height,
-                       seconds, microseconds);
     std::string paper_entry, old;
-    if (!PaperInfoLine(*id, request.name, request.width, request.height, &paper_entry)) {
-      errno = EOVERFLOW;
+    if (!IdFromClock(request, now, id) || !PaperEntry(request, *id, &paper_entry)) {
       return kOpOpenFailed;
     }
     switch (StageAddOnce(data, request, *id, paper_entry, &old)) {

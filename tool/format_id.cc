@@ -212,3 +212,9 @@ void SizeFromId(std::string_view id, int32_t* width, int32_t* height) {
   *height = 0;
   for (char c : digits.substr(2 + width_field.size(), 3)) *height = *height * 16 + HexValue(c);
 }
+
+std::string_view EntryIdNamed(std::string_view line, std::string_view name) {
+  const std::string_view id = FormatIdIn(line);
+  std::string_view entry;
+  return !id.empty() && EntryNameIn(line, id, &entry) && entry == name ? id : std::string_view();
+}

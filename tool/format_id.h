@@ -35,6 +35,10 @@ bool IsFormatId(std::string_view text);
 // ends first.
 bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* name);
 
+// The identifier of |line| if it is an entry named |name| (as FormatIdIn
+// and EntryNameIn read it), else empty.
+std::string_view EntryIdNamed(std::string_view line, std::string_view name);
+
 // Whether |line| is a setting whose value (everything after its first '=',
 // up to the line's ending, LF or CRLF) is |id|: the rc file's way of
 // naming a medium.

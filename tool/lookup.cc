@@ -60,9 +60,8 @@ Lookup FindFormatId(const DataSet& data, DataFile file, const char* name, std::s
 
 Lookup FindFormatIdIn(FILE* in, const char* name, std::string* id) {
   return Scan(in, name, [&](std::string_view line) {
-    std::string_view found = FormatIdIn(line);
-    std::string_view entry;
-    if (found.empty() || !EntryNameIn(line, found, &entry) || entry != name) return false;
+    const std::string_view found = EntryIdNamed(line, name);
+    if (found.empty()) return false;
     id->assign(found);
     return true;
   });
