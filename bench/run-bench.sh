@@ -104,4 +104,4 @@ bench_size() {  # FORMATS ROUNDS
 
 rm -rf "$work"
 bench_size "$formats" "$rounds"
-bench_size $((formats * 10)) 3
+[ "${BENCH_LARGE:-1}" = 0 ] || bench_size $((formats * 10)) 3

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "lineio/line_reader.h"
+#include "lineio/needle_search.h"
 
 namespace {
 
@@ -71,13 +73,29 @@ bool LineBlockReader::Next(std::string_view* lines) {
 
 bool FindLineContaining(std::string_view lines, size_t from, std::string_view needle,
                         LineSpan* span) {
-  if (needle.empty()) return false;
+  return FindLineContainingAny(lines, from, &needle, 1, span);
+}
+
+bool FindLineContainingAny(std::string_view lines, size_t from, const std::string_view* needles,
+                           size_t count, LineSpan* span) {
+  // A needle with a zero byte can never match before a line's first one.
+  std::vector<std::string_view> usable;
+  const std::string_view* list = needles;
+  size_t n = count;
+  for (size_t i = 0; i < count; ++i) {
+    if (needles[i].find('\0') == std::string_view::npos) continue;
+    for (size_t j = 0; j < count; ++j) {
+      if (needles[j].find('\0') == std::string_view::npos) usable.push_back(needles[j]);
+    }
+    list = usable.data();
+    n = usable.size();
+    break;
+  }
   const char* base = lines.data();
   size_t pos = from;
   while (pos < lines.size()) {
-    const void* hit = memmem(base + pos, lines.size() - pos, needle.data(), needle.size());
-    if (hit == nullptr) return false;
-    size_t at = static_cast<size_t>(static_cast<const char*>(hit) - base);
+    const size_t at = FindFirstNeedle(lines, pos, list, n);
+    if (at == std::string_view::npos) return false;
     const void* before = memrchr(base + pos, '\n', at - pos);
     size_t start = before != nullptr
                        ? static_cast<size_t>(static_cast<const char*>(before) - base) + 1
@@ -85,9 +103,9 @@ bool FindLineContaining(std::string_view lines, size_t from, std::string_view ne
     const void* after = memchr(base + at, '\n', lines.size() - at);
     size_t end = after != nullptr ? static_cast<size_t>(static_cast<const char*>(after) - base) + 1
                                   : lines.size();
-    // A zero byte ends the line for the test; any later match in this line
-    // lies beyond it as well.
-    if (memchr(base + start, '\0', at + needle.size() - start) == nullptr) {
+    // A zero byte ends the line for the test. The needles hold none, so one
+    // before the first match lies before every later match in this line.
+    if (memchr(base + start, '\0', at - start) == nullptr) {
       *span = {start, end};
       return true;
     }

@@ -43,4 +43,8 @@ struct LineSpan {
 bool FindLineContaining(std::string_view lines, size_t from, std::string_view needle,
                         LineSpan* span);
 
+// The same for the first line that contains any of |needles|, in one pass.
+bool FindLineContainingAny(std::string_view lines, size_t from, const std::string_view* needles,
+                           size_t count, LineSpan* span);
+
 #endif  // LINEIO_LINE_BLOCKS_H_

@@ -26,6 +26,11 @@ TEST(FindLineContainingTest, LooksAtALineOnlyUpToItsFirstZeroByte) {
   LineSpan span;
   ASSERT_TRUE(FindLineContaining(lines, 0, "needle", &span));
   EXPECT_EQ(lines.substr(span.start, span.end - span.start), "xneedle\n");
+  // Of several needles, none counts past a line's zero byte, and one that
+  // holds a zero byte matches nothing.
+  const std::string_view needles[] = {"le", std::string_view("d\0l", 3)};
+  ASSERT_TRUE(FindLineContainingAny(lines, 0, needles, 2, &span));
+  EXPECT_EQ(lines.substr(span.start, span.end - span.start), "xneedle\n");
 }
 
 TEST(LineBlockReaderTest, HandsOutWholeLinesAndReportsReadErrors) {

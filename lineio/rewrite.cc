@@ -80,40 +80,21 @@ const LineEdit* EditFor(std::string_view line, const std::vector<LineEdit>& edit
 
 // Copies the run of whole lines |lines| through |edits|. Only lines that
 // hold a needle are looked at one by one; the runs between them are written
-// in bulk.
+// in bulk. One pass finds the next line holding any needle; the needles are
+// taken afresh after each such line, as an edit may have learnt one.
 void EditLines(std::string_view lines, const std::vector<LineEdit>& edits, RewriteSink* sink,
                size_t* edited) {
-  // Where each edit's needle is next found, from |pos| on (none: npos).
-  std::vector<LineSpan> next(edits.size(), LineSpan{0, 0});
-  std::vector<bool> known(edits.size(), false);
-  std::vector<std::string> watched(edits.size());  // the needle |next| was found for
-  size_t pos = 0;
+  std::vector<std::string_view> needles(edits.size());
+  size_t pos = 0;   // the first byte not yet written
+  size_t from = 0;  // where the search goes on
   while (!sink->failed()) {
-    LineSpan span{std::string_view::npos, 0};
-    for (size_t i = 0; i < edits.size(); ++i) {
-      const std::string_view needle = NeedleOf(edits[i]);
-      if (edits[i].watch != nullptr && watched[i] != needle) {
-        watched[i] = needle;
-        known[i] = false;
-      }
-      if (needle.empty()) continue;
-      if (!known[i] || (next[i].start != std::string_view::npos && next[i].start < pos)) {
-        if (!FindLineContaining(lines, pos, needle, &next[i])) {
-          next[i] = {std::string_view::npos, 0};
-        }
-        known[i] = true;
-      }
-      if (next[i].start < span.start) span = next[i];
-    }
-    if (span.start == std::string_view::npos) break;
+    for (size_t i = 0; i < edits.size(); ++i) needles[i] = NeedleOf(edits[i]);
+    LineSpan span;
+    if (!FindLineContainingAny(lines, from, needles.data(), needles.size(), &span)) break;
     const std::string_view line = lines.substr(span.start, span.end - span.start);
     const LineEdit* edit = EditFor(line, edits);
-    if (edit == nullptr) {
-      // Not one of ours after all: it goes out with the run it is in.
-      sink->WriteLine(lines.data() + pos, span.end - pos);
-      pos = span.end;
-      continue;
-    }
+    from = span.end;
+    if (edit == nullptr) continue;  // not one of ours after all: it goes out with its run
     ++*edited;
     sink->WriteLine(lines.data() + pos, span.start - pos);
     switch (edit->action) {
@@ -127,7 +108,7 @@ void EditLines(std::string_view lines, const std::vector<LineEdit>& edits, Rewri
         sink->WriteLine(edit->text);
         break;
     }
-    pos = span.end;
+    pos = from;
   }
   sink->WriteLine(lines.data() + pos, lines.size() - pos);
 }

@@ -1,0 +1,18 @@
+#ifndef LINEIO_NEEDLE_SEARCH_H_
+#define LINEIO_NEEDLE_SEARCH_H_
+
+#include <cstddef>
+#include <string_view>
+
+// Where the first of several needles begins in |text|, from |from| on:
+// one pass over the text however many needles there are, so that a copy
+// that watches for a name, an identifier and a section header reads each
+// byte once. Empty needles are ignored. Returns npos if none is found.
+//
+// On x86 with SSE2 it compares sixteen positions at a time against each
+// needle's first and last bytes and checks only the positions where both
+// agree; elsewhere it takes the earliest of one memmem per needle.
+size_t FindFirstNeedle(std::string_view text, size_t from, const std::string_view* needles,
+                       size_t count);
+
+#endif  // LINEIO_NEEDLE_SEARCH_H_

@@ -1,0 +1,51 @@
+#include "lineio/needle_search.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The first place any needle starts, found the slow way.
+size_t Naive(const std::string& text, size_t from, const std::vector<std::string_view>& needles) {
+  for (size_t pos = from; pos < text.size(); ++pos) {
+    for (std::string_view needle : needles) {
+      if (!needle.empty() && text.compare(pos, needle.size(), needle) == 0) return pos;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// Every placement of one to six needles (the filtered counts and beyond
+// them), near misses that share a needle's first and last bytes, matches
+// in the last bytes of the text, and every start: as the slow way finds.
+TEST(FindFirstNeedleTest, FindsTheFirstMatchOfAnyNeedleWhereverItLies) {
+  const std::vector<std::string_view> all = {"KsL091D0460000", "Bench New", "[CustomTape]",
+                                             "K0", "x", "", "Bench Nxw"};
+  unsigned seed = 7;
+  auto next = [&] { return seed = seed * 1103515245 + 12345, (seed >> 16) & 0x7fff; };
+  for (size_t count = 1; count <= all.size(); ++count) {
+    const std::vector<std::string_view> needles(all.begin(), all.begin() + count);
+    for (int round = 0; round < 40; ++round) {
+      std::string text;
+      const size_t size = next() % 300;
+      while (text.size() < size) {
+        switch (next() % 6) {
+          case 0: text += needles[next() % count]; break;
+          case 1: text += "KsL091D0460001/Bench Nev\n"; break;  // near misses
+          default: text += static_cast<char>("Ks0[]B \n\t"[next() % 9]); break;
+        }
+      }
+      for (size_t from = 0; from <= text.size(); from += 1 + next() % 5) {
+        ASSERT_EQ(FindFirstNeedle(text, from, needles.data(), needles.size()),
+                  Naive(text, from, needles))
+            << "needles " << count << " from " << from << " in \"" << text << "\"";
+      }
+    }
+  }
+  const std::string_view none[] = {""};
+  EXPECT_EQ(FindFirstNeedle("text", 0, none, 1), std::string_view::npos);
+}
+
+}  // namespace
