@@ -46,17 +46,26 @@ plain_gs() {  # FILE: one Ghostscript run that fits its page onto the label
   printf 'gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ps2write -dDEVICEWIDTHPOINTS=175.748 %s' \
     "-dDEVICEHEIGHTPOINTS=283.465 -dFIXEDMEDIA -dPSFitPage -dPDFFitPage -sOutputFile=$work/plain.ps $1"
 }
-hyperfine --style basic --warmup 2 --runs 15 --export-csv "$work/times.csv" \
-  -n "ps job at $formats formats" "$(job "$work/big" "$a4")" \
-  -n "ps job at 4 formats" "$(job "$work/small" "$a4")" \
-  -n "pdf job at 4 formats" "$(job "$work/small" "$work/a4.pdf")" \
-  -n "one Ghostscript run on the ps job" "$(plain_gs "$a4")" \
-  -n "one Ghostscript run on the pdf job" "$(plain_gs "$work/a4.pdf")" >/dev/null
+# Rounds of a few runs of each, one after the other, so that a machine
+# that slows down for a while slows all of them alike; each figure is the
+# median of the rounds' medians.
+rounds=${ROUNDS:-7}
+for ((r = 0; r < rounds; r++)); do
+  hyperfine --style none --warmup 1 --runs 3 --export-csv "$work/round$r.csv" \
+    -n "ps job at $formats formats" "$(job "$work/big" "$a4")" \
+    -n "ps job at 4 formats" "$(job "$work/small" "$a4")" \
+    -n "pdf job at 4 formats" "$(job "$work/small" "$work/a4.pdf")" \
+    -n "one Ghostscript run on the ps job" "$(plain_gs "$a4")" \
+    -n "one Ghostscript run on the pdf job" "$(plain_gs "$work/a4.pdf")" >/dev/null
+done
 # The medians, in the order run; the figures that matter as ratios.
-mapfile -t median < <(awk -F, 'NR > 1 { print $4 }' "$work/times.csv")
+mapfile -t median < <(for ((i = 2; i <= 6; i++)); do
+  for ((r = 0; r < rounds; r++)); do sed -n "${i}p" "$work/round$r.csv" | cut -d, -f4; done |
+    sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+done)
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 ms() { awk -v s="$1" 'BEGIN { printf "%.1f", s * 1000 }'; }
-echo "filter, median of 15 runs: ps job at $formats formats $(ms "${median[0]}") ms, at 4 formats" \
+echo "filter, median of $rounds rounds of 3 runs: ps job at $formats formats $(ms "${median[0]}") ms, at 4 formats" \
   "$(ms "${median[1]}") ms ($(ratio "${median[0]}" "${median[1]}") times); pdf job" \
   "$(ms "${median[2]}") ms; one Ghostscript run fitting the page: ps $(ms "${median[3]}") ms," \
   "pdf $(ms "${median[4]}") ms"
