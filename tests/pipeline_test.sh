@@ -226,8 +226,9 @@ tool230 -P LX-230 -d 'K$$se'
 tool230 -P LX-230 -d $'K\xc3\xa4se'
 echo "names as LPRng mangles them: ok"
 
-# One Ghostscript run and one pstops run for a job, PDF or PostScript,
-# scaled onto a medium; each one the filter makes is counted.
+# One Ghostscript run and one pstops run for a job, PDF or PostScript
+# (also after the ^D some drivers begin it with), scaled onto a medium;
+# each one the filter makes is counted.
 mkdir "$work/count"
 for program in gs pstops; do
   printf '#!/bin/sh
@@ -237,7 +238,8 @@ exec %s "$@"
     >"$work/count/$program"
 done
 chmod 755 "$work/count"/*
-for file in a4.pdf a4-by-name.ps; do
+{ printf '\004'; cat "$work/jobs/a4-by-name.ps"; } >"$work/jobs/ctrl-d.ps"
+for file in a4.pdf a4-by-name.ps ctrl-d.ps; do
   : >"$work/runs"
   PATH=$work/count:$PATH filter230 '-Zmedia=Label 62x100' <"$work/jobs/$file" >"$work/one.ps"
   [ "$(sort "$work/runs" | tr '\n' ' ')" = 'gs pstops ' ] ||
