@@ -8,14 +8,8 @@
 #include "lineio/line_reader.h"
 #include "lineio/needle_search.h"
 
-namespace {
-
-constexpr size_t kBlockSize = 256 * 1024;
-
-}  // namespace
-
-LineBlockReader::LineBlockReader(FILE* in)
-    : in_(in), buffer_(new char[kBlockSize]), capacity_(kBlockSize) {
+LineBlockReader::LineBlockReader(FILE* in, size_t block_size)
+    : in_(in), buffer_(new char[block_size]), capacity_(block_size) {
   setvbuf(in_, nullptr, _IONBF, 0);
 }
 

@@ -11,9 +11,12 @@
 // Only a line longer than the block makes the buffer grow, up to kLineMax.
 class LineBlockReader {
  public:
+  // Blocks of 256 KiB: a scan stays in the processor's cache.
+  static constexpr size_t kDefaultBlockSize = 256 * 1024;
+
   // Makes |in| unbuffered: the reader's own blocks are the only buffer, so
   // each byte is copied once. Call before anything else reads from |in|.
-  explicit LineBlockReader(FILE* in);
+  explicit LineBlockReader(FILE* in, size_t block_size = kDefaultBlockSize);
 
   // The next run of whole lines, each with its newline (the stream's last
   // line may lack one). False at the end of the stream, or on a read error

@@ -121,7 +121,8 @@ int CopyEdited(FILE* in, FILE* out, const std::vector<LineEdit>& edits, const st
   if (edited == nullptr) edited = &count;
   *edited = 0;
   RewriteSink sink(out, byte_limit);
-  LineBlockReader reader(in);
+  // Blocks of 1 MiB: a copy of tens of megabytes makes a few dozen reads.
+  LineBlockReader reader(in, 1024 * 1024);
   std::string_view lines;
   while (!sink.failed() && reader.Next(&lines)) EditLines(lines, edits, &sink, edited);
   int error = sink.failed() ? sink.error() : reader.error();
