@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A match is a whole entry: "KsL", the identifier, one separator, the name.
   rewind(in);
   std::string id;
-  if (FindFormatIdIn(in, name.c_str(), &id) == Lookup::kFound) {
+  if (FindFormatIdIn(in, name.c_str(), &id).ok()) {
     if (id.compare(0, 3, "KsL") != 0 || id.size() < 15) abort();
     const std::string& c_name = name;
     bool whole = false;

@@ -89,11 +89,11 @@ void QueueTimes(std::vector<std::pair<int64_t, long>> times) {
   next_time = 0;
 }
 
-bool QueuedTime(int64_t* seconds, long* microseconds) {
+Status QueuedTime(int64_t* seconds, long* microseconds) {
   const auto& [s, us] = queued_times[std::min(next_time++, queued_times.size() - 1)];
   *seconds = s;
   *microseconds = us;
-  return true;
+  return {};
 }
 
 TempDir::TempDir() {

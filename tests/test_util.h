@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tool/format_request.h"
+#include "tool/status.h"
 
 // A fresh directory under $TMPDIR (or /tmp), removed with all it holds.
 class TempDir {
@@ -64,7 +65,7 @@ FormatRequest TestRequest(const char* name, int32_t width = 0, int32_t height = 
 // A clock for the add: reads the times queued with QueueTimes in turn, then
 // repeats the last one.
 void QueueTimes(std::vector<std::pair<int64_t, long>> times);
-bool QueuedTime(int64_t* seconds, long* microseconds);
+Status QueuedTime(int64_t* seconds, long* microseconds);
 
 // Sample content of the data files.
 extern const char kSampleFunc[];

@@ -11,52 +11,49 @@
 #include "tool/operations.h"
 #include "tool/spooler.h"
 
-bool TimeOfDay(int64_t* seconds, long* microseconds) {
+Status TimeOfDay(int64_t* seconds, long* microseconds) {
   timeval now{};
-  if (gettimeofday(&now, nullptr) != 0) return false;
+  if (gettimeofday(&now, nullptr) != 0) return Status::FromErrno();
   *seconds = now.tv_sec;
   *microseconds = now.tv_usec;
-  return true;
+  return {};
 }
 
 namespace {
 
-// An identifier made from the time of day as it is now; false with errno
-// set if the clock cannot be read.
-bool IdFromClock(const FormatRequest& request, TimeSource now, std::string* id) {
+// An identifier made from the time of day as it is now, or why the clock
+// cannot be read.
+Status IdFromClock(const FormatRequest& request, TimeSource now, std::string* id) {
   int64_t seconds;
   long microseconds;
-  if (!now(&seconds, &microseconds)) return false;
+  if (Status read = now(&seconds, &microseconds); !read.ok()) return read;
   *id = MakeFormatId(static_cast<int>(strlen(request.name)), request.width, request.height,
                      seconds, microseconds);
-  return true;
+  return {};
 }
 
-// The paper info entry of the format under |id|; false (EOVERFLOW) if its
-// size in dots does not fit.
-bool PaperEntry(const FormatRequest& request, const std::string& id, std::string* line) {
-  if (PaperInfoLine(id, request.name, request.width, request.height, line)) return true;
-  errno = EOVERFLOW;
-  return false;
+// The paper info entry of the format under |id|: EOVERFLOW if its size in
+// dots does not fit.
+Status PaperEntry(const FormatRequest& request, const std::string& id, std::string* line) {
+  if (PaperInfoLine(id, request.name, request.width, request.height, line)) return {};
+  return Status::Error(EOVERFLOW);
 }
 
 // An identifier made from the time of day that no data file holds yet
 // (deleting one of two formats of the same identifier would take both).
-int NewFormatId(const FormatRequest& request, const DataSet& data, TimeSource now,
-                std::string* id) {
+Status NewFormatId(const FormatRequest& request, const DataSet& data, TimeSource now,
+                   std::string* id) {
   for (int i = 0; i < kIdTries; ++i) {
-    if (!IdFromClock(request, now, id)) return kOpOpenFailed;
-    switch (FindIdLine(data, *id)) {
-      case Lookup::kNotFound: return kOpDone;
-      case Lookup::kFound: break;
-      case Lookup::kFailed: return kOpOpenFailed;
-    }
+    if (Status made = IdFromClock(request, now, id); !made.ok()) return made;
+    const Status found = FindIdLine(data, *id);
+    if (found.not_found()) return {};
+    if (!found.ok()) return found;
   }
-  errno = EEXIST;
-  return kOpOpenFailed;
+  return Status::Error(EEXIST);
 }
 
-// What staging an add in one read of each file came to.
+// What staging an add in one read of each file came to; kFailed with
+// *status saying why.
 enum class Once { kStaged, kIdInUse, kStartOver, kFailed };
 
 // Stages the common add reading each data file once: while each file is
@@ -69,7 +66,7 @@ enum class Once { kStaged, kIdInUse, kStartOver, kFailed };
 // of it comes before its entry) leave nothing staged. |*old_id|: the
 // identifier of the format replaced, if any.
 Once StageAddOnce(DataSet& data, const FormatRequest& request, const std::string& id,
-                  const std::string& paper_entry, std::string* old_id) {
+                  const std::string& paper_entry, std::string* old_id, Status* status) {
   const std::string_view name = request.name;
   std::string old;      // the old format's identifier, once its entry is met
   bool in_use = false;  // a line holds |id|
@@ -98,23 +95,27 @@ Once StageAddOnce(DataSet& data, const FormatRequest& request, const std::string
     data.Abandon();
     return why;
   };
-  if (data.RewriteInPlace(DataFile::kFuncList, {taken, func_entry, old_lines, insert}, "") != 0) {
+  auto failed = [&](const Status& why) {
+    *status = why;
     return fail(Once::kFailed);
+  };
+  if (Status staged =
+          data.RewriteInPlace(DataFile::kFuncList, {taken, func_entry, old_lines, insert}, "");
+      !staged.ok()) {
+    return failed(staged);
   }
   if (in_use) return fail(Once::kIdInUse);
   if (!old.empty()) {
     // A line of the old format before its entry was copied before it was
     // known: then the general way. The copy is looked at, not the file.
-    FILE* copy = data.OpenStagedCopy(DataFile::kFuncList);
-    if (copy == nullptr) return fail(Once::kFailed);
-    const Lookup early = FindIdLineIn(copy, old);
-    const int error = errno;
-    fclose(copy);
-    if (early == Lookup::kFailed) {
-      errno = error;
-      return fail(Once::kFailed);
+    FILE* copy;
+    if (Status opened = data.OpenStagedCopy(DataFile::kFuncList, &copy); !opened.ok()) {
+      return failed(opened);
     }
-    if (early == Lookup::kFound) return fail(Once::kStartOver);
+    const Status early = FindIdLineIn(copy, old);
+    fclose(copy);
+    if (early.ok()) return fail(Once::kStartOver);
+    if (!early.not_found()) return failed(early);
   }
 
   std::string paper_old;  // the paper info file's first entry of the name
@@ -127,24 +128,27 @@ Once StageAddOnce(DataSet& data, const FormatRequest& request, const std::string
                              nullptr};
   std::vector<LineEdit> paper_edits = {taken, paper_named};
   if (!old.empty()) paper_edits.push_back(old_lines);
-  if (data.RewriteInPlace(DataFile::kPaperInfo, paper_edits, paper_entry) != 0) {
-    return fail(Once::kFailed);
+  if (Status staged = data.RewriteInPlace(DataFile::kPaperInfo, paper_edits, paper_entry);
+      !staged.ok()) {
+    return failed(staged);
   }
   if (in_use) return fail(Once::kIdInUse);
   if (paper_old != old) return fail(Once::kStartOver);
 
   std::vector<LineEdit> area_edits = {taken};
   if (!old.empty()) area_edits.push_back(old_lines);
-  if (data.RewriteInPlace(DataFile::kImagingArea, area_edits,
-                          ImagingAreaLine(id, request.width, request.height)) != 0) {
-    return fail(Once::kFailed);
+  if (Status staged = data.RewriteInPlace(DataFile::kImagingArea, area_edits,
+                                          ImagingAreaLine(id, request.width, request.height));
+      !staged.ok()) {
+    return failed(staged);
   }
   if (in_use) return fail(Once::kIdInUse);
   if (!old.empty()) {
     const std::vector<std::string> ids = {old};
-    if (data.RewriteInPlace(DataFile::kRc, {RemovalEdit(EntryLines::kSettings, ids, id)}, "") !=
-        0) {
-      return fail(Once::kFailed);
+    if (Status staged =
+            data.RewriteInPlace(DataFile::kRc, {RemovalEdit(EntryLines::kSettings, ids, id)}, "");
+        !staged.ok()) {
+      return failed(staged);
     }
   }
   *old_id = old;
@@ -153,15 +157,15 @@ Once StageAddOnce(DataSet& data, const FormatRequest& request, const std::string
 
 // The general way: the old format's identifiers and a free new one are
 // looked up first, then every file is staged.
-int StageAddLooking(DataSet& data, const FormatRequest& request, TimeSource now,
-                    std::vector<std::string>* old_ids, std::string* id) {
+Status StageAddLooking(DataSet& data, const FormatRequest& request, TimeSource now,
+                       std::vector<std::string>* old_ids, std::string* id) {
   bool by_id = false;
-  int result = FindFormatIds(request, data, old_ids, &by_id);
-  if (result == kOpNotFound) old_ids->clear();
-  else if (result != kOpDone) return result;
-  if (result = NewFormatId(request, data, now, id); result != kOpDone) return result;
+  const Status found = FindFormatIds(request, data, old_ids, &by_id);
+  if (found.not_found()) old_ids->clear();
+  else if (!found.ok()) return found;
+  if (Status made = NewFormatId(request, data, now, id); !made.ok()) return made;
   std::string paper_entry;
-  if (!PaperEntry(request, *id, &paper_entry)) return kOpOpenFailed;
+  if (Status entry = PaperEntry(request, *id, &paper_entry); !entry.ok()) return entry;
   const LineEdit insert{kCustomTapeHeader, LineEdit::Action::kInsertAfter,
                         FuncListLine(*id, request.name), nullptr, nullptr};
   // Each file: the old format's lines out (checked first), the new one in.
@@ -169,71 +173,70 @@ int StageAddLooking(DataSet& data, const FormatRequest& request, TimeSource now,
     if (!old_ids->empty()) more.insert(more.begin(), RemovalEdit(lines, *old_ids, *id));
     return more;
   };
-  if (data.RewriteInPlace(DataFile::kFuncList, edits(EntryLines::kNamed, {insert}), "") != 0 ||
-      data.RewriteInPlace(DataFile::kPaperInfo, edits(EntryLines::kNamed, {}), paper_entry) != 0 ||
-      (!old_ids->empty() &&
-       data.RewriteInPlace(DataFile::kRc, edits(EntryLines::kSettings, {}), "") != 0) ||
-      data.RewriteInPlace(DataFile::kImagingArea, edits(EntryLines::kIdOnly, {}),
-                          ImagingAreaLine(*id, request.width, request.height)) != 0) {
-    return kOpOpenFailed;
+  Status staged = data.RewriteInPlace(DataFile::kFuncList, edits(EntryLines::kNamed, {insert}), "");
+  if (staged.ok()) {
+    staged = data.RewriteInPlace(DataFile::kPaperInfo, edits(EntryLines::kNamed, {}), paper_entry);
   }
-  return kOpDone;
+  if (staged.ok() && !old_ids->empty()) {
+    staged = data.RewriteInPlace(DataFile::kRc, edits(EntryLines::kSettings, {}), "");
+  }
+  if (staged.ok()) {
+    staged = data.RewriteInPlace(DataFile::kImagingArea, edits(EntryLines::kIdOnly, {}),
+                                 ImagingAreaLine(*id, request.width, request.height));
+  }
+  return staged;
 }
 
 // Stages the add: in one read of each file where it can, else looking
 // first. The identifier is one no data file holds.
-int StageAdd(DataSet& data, const FormatRequest& request, TimeSource now,
-             std::vector<std::string>* old_ids, std::string* id) {
+Status StageAdd(DataSet& data, const FormatRequest& request, TimeSource now,
+                std::vector<std::string>* old_ids, std::string* id) {
   old_ids->clear();
   // A name that is an identifier may stand for a format left half entered:
   // the general way knows that rule.
   if (IsFormatId(request.name)) return StageAddLooking(data, request, now, old_ids, id);
   for (int i = 0; i < kIdTries; ++i) {
     std::string paper_entry, old;
-    if (!IdFromClock(request, now, id) || !PaperEntry(request, *id, &paper_entry)) {
-      return kOpOpenFailed;
-    }
-    switch (StageAddOnce(data, request, *id, paper_entry, &old)) {
+    if (Status made = IdFromClock(request, now, id); !made.ok()) return made;
+    if (Status entry = PaperEntry(request, *id, &paper_entry); !entry.ok()) return entry;
+    Status status;
+    switch (StageAddOnce(data, request, *id, paper_entry, &old, &status)) {
       case Once::kStaged:
         if (!old.empty()) old_ids->push_back(old);
-        return kOpDone;
+        return {};
       case Once::kIdInUse: continue;
       case Once::kStartOver: return StageAddLooking(data, request, now, old_ids, id);
-      case Once::kFailed: return kOpOpenFailed;
+      case Once::kFailed: return status;
     }
   }
-  errno = EEXIST;
-  return kOpOpenFailed;
+  return Status::Error(EEXIST);
 }
 
 }  // namespace
 
-int AddFormat(FormatRequest request, DataSet& data, TimeSource now) {
+Status AddFormat(FormatRequest request, DataSet& data, TimeSource now) {
   // The format of the same name goes first, as a delete would take it; its
   // removal and the new entry are staged as one change, committed once the
   // spooler-side tool has done both.
-  if (int result = RunSpoolerDelete(request, data); result != kOpDone) return result;
+  if (Status deleted = RunSpoolerDelete(request, data); !deleted.ok()) return deleted;
   std::vector<std::string> old_ids;
   std::string id;
-  if (StageAdd(data, request, now, &old_ids, &id) != kOpDone) {
+  Status staged = StageAdd(data, request, now, &old_ids, &id);
+  if (staged.ok()) staged = BuildSpoolerToolPath(&request, data.root());
+  if (!staged.ok()) {
     data.Abandon();
-    return kOpOpenFailed;
+    return staged;
   }
-  if (!BuildSpoolerToolPath(&request, data.root())) {
-    data.Abandon();
-    return kOpOpenFailed;
-  }
-  const int result = RunSpoolerTool(AddCommand(request.path, request.queue, request.name,
-                                               request.width, request.height, id));
-  if (result != kOpDone) {
+  const Status added = RunSpoolerTool(AddCommand(request.path, request.queue, request.name,
+                                                 request.width, request.height, id));
+  if (!added.ok()) {
     // The spooler side no longer holds the old format: neither may the files.
     data.Abandon();
-    if (old_ids.empty()) return result;
+    if (old_ids.empty()) return added;
     size_t edited = 0;
-    if (StageRemoval(data, old_ids, &edited) != kOpDone || data.Commit() != 0) {
-      return kOpOpenFailed;
-    }
-    return result;
+    if (Status removed = StageRemoval(data, old_ids, &edited); !removed.ok()) return removed;
+    if (Status committed = data.Commit(); !committed.ok()) return committed;
+    return added;
   }
-  return data.Commit() == 0 ? kOpDone : kOpOpenFailed;
+  return data.Commit();
 }

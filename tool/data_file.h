@@ -5,24 +5,27 @@
 
 #include <cstdio>
 
-// Opens the data file |name| of the directory |dir_fd| for reading.
+#include "tool/status.h"
+
+// Opens the data file |name| of the directory |dir_fd| for reading, into
+// *in (null on a failure).
 //
 // The directory may be writable by every user of the printer while the tool
 // runs as root, so what stands at the name is not trusted: only a regular
 // file that others may read is read (as root: that everyone may read, its
 // owner, its group and others, with no ACL entry that denies anyone). A
 // symbolic link fails with ELOOP ("Too many levels of symbolic links"), a
-// file without those read permissions with EACCES ("Permission denied"), a directory with EISDIR ("Is a
-// directory"), and a FIFO, device or socket with EPERM ("Operation not
-// permitted"; a socket cannot be opened at all and fails with ENXIO). The
-// open never waits, so a FIFO cannot hang the run. Returns the stream, or
-// null with errno set.
-FILE* OpenDataFile(int dir_fd, const char* name);
+// file without those read permissions with EACCES ("Permission denied"), a
+// directory with EISDIR ("Is a directory"), and a FIFO, device or socket
+// with EPERM ("Operation not permitted"; a socket cannot be opened at all
+// and fails with ENXIO). The open never waits, so a FIFO cannot hang the
+// run.
+Status OpenDataFile(int dir_fd, const char* name, FILE** in);
 
-// The same rules for a file already looked at with fstat or lstat: 0 if it
-// may be read as a data file, or the errno it is refused with.
-int CheckDataFile(const struct stat& st);
-// The ACL part of those rules, for the open file |fd|: 0, or EACCES.
-int CheckAcl(int fd);
+// The same rules for a file already looked at with fstat or lstat: what it
+// is refused with, if it is.
+Status CheckDataFile(const struct stat& st);
+// The ACL part of those rules, for the open file |fd|: EACCES if refused.
+Status CheckAcl(int fd);
 
 #endif  // TOOL_DATA_FILE_H_

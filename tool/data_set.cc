@@ -20,13 +20,6 @@ double Now() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-// Returns |error|, with *message the line to report: |path| and |why|, or
-// the error's text.
-int Fail(std::string* message, const std::string& path, int error, const char* why = nullptr) {
-  if (message != nullptr) *message = path + ": " + (why != nullptr ? why : strerror(error));
-  return error;
-}
-
 }  // namespace
 
 const DataFileRow& RowOf(DataFile file) {
@@ -36,40 +29,35 @@ const DataFileRow& RowOf(DataFile file) {
   return kDataFiles[0];  // every DataFile has a row
 }
 
-bool BuildSpoolerToolPath(FormatRequest* request, const std::string& root) {
+Status BuildSpoolerToolPath(FormatRequest* request, const std::string& root) {
   const std::string path = SpoolerToolPath(root, request->model);
-  if (path.size() >= sizeof(request->path)) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
+  if (path.size() >= sizeof(request->path)) return Status::Error(ENAMETOOLONG);
   memcpy(request->path, path.c_str(), path.size() + 1);
-  return true;
+  return {};
 }
 
 DataSet::DataSet(const std::string& root, const char* model) : root_(root), model_(model) {}
 
 DataSet::~DataSet() {
-  int saved = errno;  // the caller may still have to report an error
   Abandon();
   if (fd_ >= 0) close(fd_);
-  errno = saved;
 }
 
 std::string DataSet::InfPath(const std::string& name) const {
   return DataDirPath(root_, model_) + "/" + name;
 }
 
-int DataSet::Lock(int operation, double deadline) {
+Status DataSet::Lock(int operation, double deadline) {
   // Polled rather than blocking: a blocking flock can be made to wait
   // forever by whoever holds the lock.
   while (flock(fd_, operation | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) return errno;
-    if (Now() >= deadline) return EWOULDBLOCK;
+    if (errno != EWOULDBLOCK) return Status::FromErrno();
+    if (Now() >= deadline) return Status::Error(EWOULDBLOCK);
     const timespec pause{0, 20 * 1000 * 1000};
     nanosleep(&pause, nullptr);
   }
-  return 0;
+  return {};
 }
 
 namespace {
@@ -114,53 +102,57 @@ bool RootsAloneOrSticky(const struct stat& st) {
 // down to it, each opened from the one before and never through a link, so
 // that no one but root can swap any of them while the run waits for the
 // lock. The path's own links are resolved first: what they lead to is
-// checked. Returns the descriptor, or -1 with *error and *message set.
-int OpenTrustedRoot(const std::string& root, int* error, std::string* message) {
+// checked. *fd is the descriptor, or -1 with the Status naming the path.
+Status OpenTrustedRoot(const std::string& root, int* fd) {
+  *fd = -1;
   char* resolved = realpath(root.c_str(), nullptr);
-  if (resolved == nullptr) {
-    *error = Fail(message, root, errno);
-    return -1;
-  }
+  if (resolved == nullptr) return Status::FromErrno(root);
   const std::string path = resolved;
   free(resolved);
-  int fd = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  Status opened = dir < 0 ? Status::FromErrno("/") : Status();
   std::string walked = "/";
   for (size_t pos = 1;; ) {
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
-      *error = Fail(message, walked, errno);
-      if (fd >= 0) close(fd);
-      return -1;
+    if (!opened.ok()) return opened;
+    if (fstat(dir, &st) != 0) {
+      const Status failed = Status::FromErrno(walked);
+      close(dir);
+      return failed;
     }
     const bool last = pos >= path.size();
     if (!(last ? RootsAlone(st) : RootsAloneOrSticky(st))) {
-      close(fd);
-      *error = Fail(message, walked, EPERM, kNotRootsAlone);
-      return -1;
+      close(dir);
+      return Status::Error(EPERM, walked, kNotRootsAlone);
     }
-    if (last) return fd;
+    if (last) {
+      *fd = dir;
+      return {};
+    }
     size_t end = path.find('/', pos);
     if (end == std::string::npos) end = path.size();
     const std::string name = path.substr(pos, end - pos);
     walked = path.substr(0, end);
-    const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int saved = errno;
-    close(fd);
-    errno = saved;
-    fd = next;
+    const int next = openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) opened = Status::FromErrno(walked);
+    close(dir);
+    dir = next;
     pos = end + 1;
   }
 }
 
 }  // namespace
 
-int DataSet::Open(Access access, std::string* message, int wait_seconds) {
+Status DataSet::Open(Access access, int wait_seconds) {
   const std::string model_path = ModelPath(root_, model_);
   const bool as_root = geteuid() == 0;
-  int root_error = 0;
-  Descriptor root(as_root ? OpenTrustedRoot(root_, &root_error, message)
-                          : OpenDir(-1, root_, nullptr));
-  if (as_root && root.get() < 0) return root_error;
+  int root_fd = -1;
+  if (as_root) {
+    if (Status trusted = OpenTrustedRoot(root_, &root_fd); !trusted.ok()) return trusted;
+  } else {
+    root_fd = OpenDir(-1, root_, nullptr);
+  }
+  Descriptor root(root_fd);
   Descriptor model(root.get() < 0 ? -1 : OpenDir(root.get(), "", model_.c_str()));
   if (as_root) {
     const std::string lpd_path = LpdPath(root_, model_);
@@ -169,14 +161,13 @@ int DataSet::Open(Access access, std::string* message, int wait_seconds) {
     struct stat st;
     for (const auto& [fd, path] : {std::pair{model.get(), model_path},
                                     std::pair{lpd.get(), lpd_path}}) {
-      if (fd < 0) return Fail(message, path, errno);
-      if (fstat(fd, &st) != 0) return Fail(message, path, errno);
-      if (!RootsAlone(st)) return Fail(message, path, EPERM, kNotRootsAlone);
+      if (fd < 0 || fstat(fd, &st) != 0) return Status::FromErrno(path);
+      if (!RootsAlone(st)) return Status::Error(EPERM, path, kNotRootsAlone);
     }
     // A listing runs no spooler-side tool.
     if (access == Access::kChange) {
-      if (fstatat(lpd.get(), kSpoolerToolName, &st, 0) != 0) return Fail(message, tool_path, errno);
-      if (!RootsAlone(st)) return Fail(message, tool_path, EPERM, kNotRootsAlone);
+      if (fstatat(lpd.get(), kSpoolerToolName, &st, 0) != 0) return Status::FromErrno(tool_path);
+      if (!RootsAlone(st)) return Status::Error(EPERM, tool_path, kNotRootsAlone);
     }
   }
   fd_ = model.get() < 0 ? -1 : OpenDir(model.get(), "", kDataDirName);
@@ -190,37 +181,35 @@ int DataSet::Open(Access access, std::string* message, int wait_seconds) {
       error_ = ELOOP;
     }
     if (error_ == ELOOP || error_ == ENOTDIR) {
-      return Fail(message, DataDirPath(root_, model_), error_);
+      return Status::Error(error_, DataDirPath(root_, model_));
     }
-    return 0;
+    return {};
   }
   const double deadline = Now() + wait_seconds;
   if (access == Access::kChange) {
-    if (int error = Lock(LOCK_EX, deadline); error != 0) return error;
-    return Recover(message);
+    if (Status locked = Lock(LOCK_EX, deadline); !locked.ok()) return locked;
+    return Recover();
   }
   // A reader recovers only when there is something to recover, and that
   // takes the lock exclusive; it then reads under that lock. Otherwise it
   // reads under a shared lock. The wait is bounded as a whole.
-  if (int error = Lock(LOCK_SH, deadline); error != 0) return error;
+  if (Status locked = Lock(LOCK_SH, deadline); !locked.ok()) return locked;
   struct stat st;
   if (fstatat(fd_, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno != ENOENT) return Fail(message, InfPath(kCommitRecordName), errno);
+    if (errno != ENOENT) return Status::FromErrno(InfPath(kCommitRecordName));
     // No change is under way while the lock is held shared: any copy is
     // left over from one that never took effect.
     DiscardCopies();
-    return 0;
+    return {};
   }
-  if (int error = Lock(LOCK_EX, deadline); error != 0) return error;
-  return Recover(message);
+  if (Status locked = Lock(LOCK_EX, deadline); !locked.ok()) return locked;
+  return Recover();
 }
 
-int DataSet::Recover(std::string* message) {
-  std::string name;
-  if (int error = RecoverStaged(fd_, DataFileNames(), &name); error != 0) {
-    return Fail(message, InfPath(name), error);
-  }
-  return 0;
+Status DataSet::Recover() {
+  const Status recovered = RecoverStaged(fd_, DataFileNames());
+  if (recovered.ok()) return recovered;
+  return Status::Error(recovered.error(), InfPath(recovered.path()));
 }
 
 void DataSet::DiscardCopies() { RemoveStaleCopies(fd_, DataFileNames()); }
@@ -231,39 +220,36 @@ std::vector<std::string> DataSet::DataFileNames() const {
   return names;
 }
 
-FILE* DataSet::OpenForReading(DataFile file) const {
-  if (fd_ < 0) {
-    errno = error_;
-    return nullptr;
-  }
-  return OpenDataFile(fd_, DataFileName(model_, file).c_str());
+Status DataSet::OpenForReading(DataFile file, FILE** in) const {
+  *in = nullptr;
+  if (fd_ < 0) return Status::Error(error_);
+  return OpenDataFile(fd_, DataFileName(model_, file).c_str(), in);
 }
 
-FILE* DataSet::OpenStagedCopy(DataFile file) const {
-  return OpenDataFile(fd_, (DataFileName(model_, file) + kTempSuffix).c_str());
+Status DataSet::OpenStagedCopy(DataFile file, FILE** in) const {
+  return OpenDataFile(fd_, (DataFileName(model_, file) + kTempSuffix).c_str(), in);
 }
 
-int DataSet::RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits,
-                            const std::string& append, size_t* edited) {
+Status DataSet::RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits,
+                               const std::string& append, size_t* edited) {
   if (edited != nullptr) *edited = 0;
   const std::string name = DataFileName(model_, file);
-  int result = fd_ < 0 ? -1 : StageRewrite(fd_, name.c_str(), edits, append, edited);
-  int error = fd_ < 0 ? error_ : errno;
-  if (result == 0) {
+  const Status status =
+      fd_ < 0 ? Status::Error(error_) : StageRewrite(fd_, name.c_str(), edits, append, edited);
+  if (status.ok()) {
     staged_.push_back(name);
-    return 0;
+    return status;
   }
   struct stat st;
-  if (error == ENOENT && !RowOf(file).required && fd_ >= 0 &&
+  if (status.error() == ENOENT && !RowOf(file).required && fd_ >= 0 &&
       fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
-    return 0;  // nothing there to change
+    return {};  // nothing there to change
   }
   Abandon();
-  errno = error;
-  return -1;
+  return status;
 }
 
-int DataSet::Commit() {
+Status DataSet::Commit() {
   const std::vector<std::string> names = std::move(staged_);
   staged_.clear();
   return CommitStaged(fd_, names);

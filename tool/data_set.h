@@ -8,6 +8,7 @@
 #include "tool/transaction.h"
 #include "tool/format_request.h"
 #include "tool/layout.h"
+#include "tool/status.h"
 
 // A model's driver data set: the data files under "<root><model>/inf/",
 // which change together or not at all.
@@ -36,9 +37,8 @@ inline constexpr DataFileRow kDataFiles[] = {
 const DataFileRow& RowOf(DataFile file);
 
 // The spooler-side tool's path (see layout.h) for |request|'s model under
-// |root|, in the request's path scratch. False (errno ENAMETOOLONG) if it
-// does not fit.
-bool BuildSpoolerToolPath(FormatRequest* request, const std::string& root);
+// |root|, in the request's path scratch: ENAMETOOLONG if it does not fit.
+Status BuildSpoolerToolPath(FormatRequest* request, const std::string& root);
 
 // How long a run waits for the model lock before it gives up.
 inline constexpr int kLockWaitSeconds = 10;
@@ -67,33 +67,33 @@ class DataSet {
   // that every directory from / down to the install root (where sticky
   // ones, like /tmp, pass), the model's directory, its lpd/ directory and
   // (for a change, which runs it) the spooler-side tool belong to root and
-  // that no one else may write them (EPERM). Returns 0, or an errno, with *message (if given) set to
-  // the line to report when it concerns a path of its own: EWOULDBLOCK once
-  // the wait is over; EBADMSG for a commit record that is not one; ELOOP
-  // for a data directory that is a symbolic link. A data directory that
-  // does not open otherwise is no failure here: every data file then fails
-  // to open with its error.
-  int Open(Access access, std::string* message, int wait_seconds = kLockWaitSeconds);
+  // that no one else may write them (EPERM). A failure that concerns a path
+  // of its own names it: EBADMSG for a commit record that is not one; ELOOP
+  // for a data directory that is a symbolic link. EWOULDBLOCK, with no
+  // path, once the wait is over. A data directory that does not open
+  // otherwise is no failure here: every data file then fails to open with
+  // its error.
+  Status Open(Access access, int wait_seconds = kLockWaitSeconds);
 
-  // Opens data file |file| for reading as OpenDataFile does. Null with
-  // errno set; ENOENT for a file that does not exist.
-  FILE* OpenForReading(DataFile file) const;
+  // Opens data file |file| for reading as OpenDataFile does, into *in;
+  // ENOENT for a file that does not exist.
+  Status OpenForReading(DataFile file, FILE** in) const;
 
   // Opens the staged copy of |file| for reading, as OpenForReading opens
   // the file itself.
-  FILE* OpenStagedCopy(DataFile file) const;
+  Status OpenStagedCopy(DataFile file, FILE** in) const;
 
   // Stages the rewrite of |file| (see StageRewrite) as part of the change.
-  // A file that is not required and does not exist is left out. Returns 0,
-  // or -1 with errno set; the change is then discarded as a whole.
-  int RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits,
+  // A file that is not required and does not exist is left out. On a
+  // failure the change is discarded as a whole.
+  Status RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits,
                      const std::string& append, size_t* edited = nullptr);
 
-  // Makes every staged rewrite take effect at once. Returns 0, or -1 with
-  // errno set. A failure before the commit point discards the change and
-  // leaves every file as it was; after it (a rename or the final flush
-  // failing) the change stands and the next Open completes it.
-  int Commit();
+  // Makes every staged rewrite take effect at once. A failure before the
+  // commit point discards the change and leaves every file as it was; after
+  // it (a rename or the final flush failing) the change stands and the next
+  // Open completes it.
+  Status Commit();
 
   // Removes the staged copies.
   void Abandon();
@@ -103,10 +103,10 @@ class DataSet {
   int fd() const { return fd_; }
 
  private:
-  int Recover(std::string* message);
+  Status Recover();
   void DiscardCopies();
   std::vector<std::string> DataFileNames() const;
-  int Lock(int operation, double deadline);
+  Status Lock(int operation, double deadline);
   std::string InfPath(const std::string& name) const;
 
   std::string root_;

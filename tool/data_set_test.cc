@@ -21,9 +21,9 @@ TEST(DataSetTest, ARecordIsCompletedDiscardedOrRefused) {
   TestData data(dir.path());
   data.WriteSample();
   const std::string record = data.inf() + "commit.$$$";
-  auto open = [&](std::string* message) {
+  auto open = [&] {
     DataSet set(data.root, "lx230");
-    return set.Open(DataSet::Access::kChange, message);
+    return set.Open(DataSet::Access::kChange);
   };
   auto stage = [&] {
     WriteFile(data.func() + ".$$$", "new func\n", 0666);
@@ -32,7 +32,7 @@ TEST(DataSetTest, ARecordIsCompletedDiscardedOrRefused) {
 
   stage();
   WriteFile(record, "kstapefmtlpr commit\nkslx230func\nImagingArea\nend\n");
-  ASSERT_EQ(open(nullptr), 0);
+  ASSERT_TRUE(open().ok());
   EXPECT_EQ(data.Snapshot(), (std::vector<std::string>{"new func\n", kSamplePaper, kSampleRc,
                                                        "new area\n"}));
   EXPECT_EQ(ListDir(data.inf()).size(), 4u);
@@ -43,7 +43,7 @@ TEST(DataSetTest, ARecordIsCompletedDiscardedOrRefused) {
                           "kstapefmtlpr commit\nkslx230func\nImagingArea\ne"}) {
     stage();
     WriteFile(record, cut);
-    ASSERT_EQ(open(nullptr), 0) << cut;
+    ASSERT_TRUE(open().ok()) << cut;
     EXPECT_EQ(ReadFile(data.func()), kSampleFunc) << cut;
     EXPECT_EQ(ListDir(data.inf()).size(), 4u) << cut;
   }
@@ -60,10 +60,10 @@ TEST(DataSetTest, ARecordIsCompletedDiscardedOrRefused) {
     } else {
       WriteFile(record, planted);
     }
-    std::string message;
     const int error = std::string(planted) == "symlink" ? ELOOP : EBADMSG;
-    EXPECT_EQ(open(&message), error) << planted;
-    EXPECT_EQ(message, record + ": " + strerror(error));
+    const Status opened = open();
+    EXPECT_EQ(opened.error(), error) << planted;
+    EXPECT_EQ(opened.Message(), record + ": " + strerror(error));
     EXPECT_EQ(ReadFile(data.func()), kSampleFunc) << planted;
     EXPECT_EQ(ReadFile(data.func() + ".$$$"), "new func\n") << planted;  // left for a look
     unlink(record.c_str());
@@ -86,9 +86,9 @@ TEST(DataSetTest, ARecordIsCompletedDiscardedOrRefused) {
       WriteFile(copy, "new func\n", 0600);
     }
     WriteFile(record, "kstapefmtlpr commit\nkslx230func\nend\n");
-    std::string message;
-    EXPECT_EQ(open(&message), error) << planted;
-    EXPECT_EQ(message, copy + ": " + strerror(error));
+    const Status opened = open();
+    EXPECT_EQ(opened.error(), error) << planted;
+    EXPECT_EQ(opened.Message(), copy + ": " + strerror(error));
     EXPECT_EQ(ReadFile(data.func()), kSampleFunc) << planted;
     unlink(record.c_str());
     unlink(copy.c_str());

@@ -31,27 +31,23 @@ bool IsOneOf(std::string_view id, const std::vector<std::string>& ids) {
 
 }  // namespace
 
-int FindFormatIds(const FormatRequest& request, const DataSet& data,
-                  std::vector<std::string>* ids, bool* by_id) {
+Status FindFormatIds(const FormatRequest& request, const DataSet& data,
+                     std::vector<std::string>* ids, bool* by_id) {
   ids->clear();
   for (const DataFileRow& row : kDataFiles) {
     if (row.lines != EntryLines::kNamed) continue;
     std::string id;
-    switch (FindFormatId(data, row.file, request.name, &id)) {
-      case Lookup::kFound:
-        if (!IsOneOf(id, *ids)) ids->push_back(id);
-        break;
-      case Lookup::kNotFound: break;
-      case Lookup::kFailed: return kOpOpenFailed;
-    }
+    const Status found = FindFormatId(data, row.file, request.name, &id);
+    if (found.ok() && !IsOneOf(id, *ids)) ids->push_back(id);
+    if (!found.ok() && !found.not_found()) return found;
   }
   // What the listing shows of a format left half entered is its identifier.
   *by_id = ids->empty();
   if (*by_id) {
-    if (!IsFormatId(request.name)) return kOpNotFound;
+    if (!IsFormatId(request.name)) return Status::NotFound();
     ids->push_back(request.name);
   }
-  return kOpDone;
+  return {};
 }
 
 LineEdit RemovalEdit(EntryLines lines, const std::vector<std::string>& ids,
@@ -76,43 +72,42 @@ LineEdit RemovalEdit(EntryLines lines, const std::vector<std::string>& ids,
           [&ids](std::string_view line) { return IsOneOf(FormatIdIn(line), ids); }, nullptr};
 }
 
-int StageRemoval(DataSet& data, const std::vector<std::string>& ids, size_t* edited) {
+Status StageRemoval(DataSet& data, const std::vector<std::string>& ids, size_t* edited) {
   *edited = 0;
   for (const DataFileRow& row : kDataFiles) {
     size_t n = 0;
-    if (data.RewriteInPlace(row.file, {RemovalEdit(row.lines, ids, "")}, "", &n) != 0) {
-      return kOpOpenFailed;
+    if (Status staged = data.RewriteInPlace(row.file, {RemovalEdit(row.lines, ids, "")}, "", &n);
+        !staged.ok()) {
+      return staged;
     }
     *edited += n;
   }
-  return kOpDone;
+  return {};
 }
 
-int RunSpoolerDelete(const FormatRequest& request, const DataSet& data) {
+Status RunSpoolerDelete(const FormatRequest& request, const DataSet& data) {
   FormatRequest scratch = request;
-  if (!BuildSpoolerToolPath(&scratch, data.root())) return kOpOpenFailed;
+  if (Status built = BuildSpoolerToolPath(&scratch, data.root()); !built.ok()) return built;
   return RunSpoolerTool(DeleteCommand(scratch.path, request.queue, request.name));
 }
 
-int DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
-                        std::vector<std::string>* ids, bool* by_id) {
-  if (int result = RunSpoolerDelete(request, data); result != kOpDone) return result;
+Status DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
+                           std::vector<std::string>* ids, bool* by_id) {
+  if (Status deleted = RunSpoolerDelete(request, data); !deleted.ok()) return deleted;
   // Everything is looked up before anything changes.
   return FindFormatIds(request, data, ids, by_id);
 }
 
-int DeleteFormat(FormatRequest request, DataSet& data) {
+Status DeleteFormat(FormatRequest request, DataSet& data) {
   std::vector<std::string> ids;
   bool by_id = false;
-  if (int result = DeleteOnSpoolerSide(request, data, &ids, &by_id); result != kOpDone) {
-    return result;
-  }
+  if (Status found = DeleteOnSpoolerSide(request, data, &ids, &by_id); !found.ok()) return found;
 
   size_t edited = 0;
-  if (StageRemoval(data, ids, &edited) != kOpDone) return kOpOpenFailed;
+  if (Status staged = StageRemoval(data, ids, &edited); !staged.ok()) return staged;
   if (by_id && edited == 0) {
     data.Abandon();
-    return kOpNotFound;
+    return Status::NotFound();
   }
-  return data.Commit() == 0 ? kOpDone : kOpOpenFailed;
+  return data.Commit();
 }

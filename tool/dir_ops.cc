@@ -11,51 +11,53 @@ namespace {
 
 DirOpHook hook = nullptr;
 
-// False, with errno set, if the test hook fails the call.
-bool Allowed(DirOp op, const char* name) {
-  if (hook == nullptr) return true;
-  if (int error = hook(op, name); error != 0) {
-    errno = error;
-    return false;
-  }
-  return true;
+// What the test hook fails the call with, if it does.
+Status Allowed(DirOp op, const char* name) {
+  if (hook == nullptr) return {};
+  if (int error = hook(op, name); error != 0) return Status::Error(error);
+  return {};
 }
+
+// The Status of a call that returns 0 or -1 with errno set.
+Status Checked(int result) { return result == 0 ? Status() : Status::FromErrno(); }
 
 }  // namespace
 
 void SetDirOpHookForTesting(DirOpHook new_hook) { hook = new_hook; }
 
-int CreateIn(int dir_fd, const char* name, mode_t mode) {
-  if (!Allowed(DirOp::kCreate, name)) return -1;
-  int fd = openat(dir_fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) return -1;
+Status CreateIn(int dir_fd, const char* name, mode_t mode, int* fd) {
+  *fd = -1;
+  if (Status allowed = Allowed(DirOp::kCreate, name); !allowed.ok()) return allowed;
+  const int created =
+      openat(dir_fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (created < 0) return Status::FromErrno();
   // The umask must not narrow what the data files are meant to be.
-  if (fchmod(fd, mode) != 0) {
-    int saved = errno;
-    close(fd);
-    RemoveIn(dir_fd, name);
-    errno = saved;
-    return -1;
+  if (fchmod(created, mode) != 0) {
+    const Status failed = Status::FromErrno();
+    close(created);
+    (void)RemoveIn(dir_fd, name);  // the failure to report is the fchmod's
+    return failed;
   }
-  return fd;
+  *fd = created;
+  return {};
 }
 
-int SyncFile(int fd, const char* name) {
-  if (!Allowed(DirOp::kSyncFile, name)) return -1;
-  return fsync(fd);
+Status SyncFile(int fd, const char* name) {
+  if (Status allowed = Allowed(DirOp::kSyncFile, name); !allowed.ok()) return allowed;
+  return Checked(fsync(fd));
 }
 
-int SyncDir(int dir_fd) {
-  if (!Allowed(DirOp::kSyncDir, ".")) return -1;
-  return fsync(dir_fd);
+Status SyncDir(int dir_fd) {
+  if (Status allowed = Allowed(DirOp::kSyncDir, "."); !allowed.ok()) return allowed;
+  return Checked(fsync(dir_fd));
 }
 
-int RenameIn(int dir_fd, const char* from, const char* to) {
-  if (!Allowed(DirOp::kRename, to)) return -1;
-  return renameat(dir_fd, from, dir_fd, to);
+Status RenameIn(int dir_fd, const char* from, const char* to) {
+  if (Status allowed = Allowed(DirOp::kRename, to); !allowed.ok()) return allowed;
+  return Checked(renameat(dir_fd, from, dir_fd, to));
 }
 
-int RemoveIn(int dir_fd, const char* name) {
-  if (!Allowed(DirOp::kRemove, name)) return -1;
-  return unlinkat(dir_fd, name, 0);
+Status RemoveIn(int dir_fd, const char* name) {
+  if (Status allowed = Allowed(DirOp::kRemove, name); !allowed.ok()) return allowed;
+  return Checked(unlinkat(dir_fd, name, 0));
 }

@@ -20,13 +20,15 @@ std::string_view Trimmed(std::string_view line) {
 // Calls |look| with each line of |file| that contains |needle| (every line
 // if it is empty), until it returns true: a line that cannot match is
 // passed over at the speed of a substring search. A file that does not
-// exist holds no lines unless |required|. False with errno set if the file
-// is refused or cannot be read to where the scan stopped.
+// exist holds no lines unless |required|. Fails if the file is refused or
+// cannot be read to where the scan stopped.
 template <typename Look>
-bool ForEachLine(const DataSet& data, DataFile file, bool required, std::string_view needle,
-                 Look look) {
-  FILE* in = data.OpenForReading(file);
-  if (in == nullptr) return !required && errno == ENOENT;
+Status ForEachLine(const DataSet& data, DataFile file, bool required, std::string_view needle,
+                   Look look) {
+  FILE* in;
+  if (Status opened = data.OpenForReading(file, &in); !opened.ok()) {
+    return !required && opened.error() == ENOENT ? Status() : opened;
+  }
   LineBlockReader reader(in);
   std::string_view block;
   bool stop = false;
@@ -47,8 +49,7 @@ bool ForEachLine(const DataSet& data, DataFile file, bool required, std::string_
   }
   const int error = stop ? 0 : reader.error();
   fclose(in);  // read only: nothing to lose
-  errno = error;
-  return error == 0;
+  return error != 0 ? Status::Error(error) : Status();
 }
 
 // What every line that |value| can select holds, by name, identifier or
@@ -154,20 +155,24 @@ class EntryMatcher {
 // Where a custom format was found, and what the other files hold of it.
 enum class FoundIn { kFuncList, kPaperInfo, kImagingArea };
 
-MediumAnswer Failed() { return MediumAnswer::kFailed; }
+// Keeps the Status of a read in *status: true if it succeeded.
+bool Kept(Status* status, Status read) {
+  *status = std::move(read);
+  return status->ok();
+}
 
 // Fills |medium| for the custom format |entry|, reading only the files
 // still to be asked whether they hold it. |area_line| is its first imaging
 // area line where that was the file it was found in.
 MediumAnswer DescribeFormat(const DataSet& data, const Entry& entry, FoundIn where,
-                            std::string_view area_line, Medium* medium) {
+                            std::string_view area_line, Medium* medium, Status* status) {
   const std::string& id = entry.id;
   bool in_paper = where == FoundIn::kPaperInfo;
   if (where == FoundIn::kFuncList &&
-      !ForEachLine(data, DataFile::kPaperInfo, false, id, [&](std::string_view line) {
+      !Kept(status, ForEachLine(data, DataFile::kPaperInfo, false, id, [&](std::string_view line) {
         return in_paper = FormatIdIn(line) == id;
-      })) {
-    return Failed();
+      }))) {
+    return MediumAnswer::kFailed;
   }
   int32_t width, height;
   SizeFromId(id, &width, &height);
@@ -178,12 +183,12 @@ MediumAnswer DescribeFormat(const DataSet& data, const Entry& entry, FoundIn whe
   };
   if (in_area) {
     size_from(area_line);
-  } else if (!ForEachLine(data, DataFile::kImagingArea, false, id, [&](std::string_view line) {
+  } else if (!Kept(status, ForEachLine(data, DataFile::kImagingArea, false, id, [&](std::string_view line) {
                if (FormatIdIn(line) != id) return false;
                size_from(line);
                return in_area = true;
-             })) {
-    return Failed();
+             }))) {
+    return MediumAnswer::kFailed;
   }
   medium->name = entry.name;
   medium->size = std::to_string(width) + "x" + std::to_string(height);
@@ -202,7 +207,8 @@ MediumAnswer Size(std::string_view name, std::string_view w, std::string_view h,
   return IsNonZero(w) && IsNonZero(h) ? MediumAnswer::kFound : MediumAnswer::kNoArea;
 }
 
-MediumAnswer Resolve(const DataSet& data, std::string_view value, Medium* medium) {
+MediumAnswer Resolve(const DataSet& data, std::string_view value, Medium* medium,
+                     Status* status) {
   medium->name = value;  // what any answer but kFound names
   std::string_view w, h;
   if (value.size() > 2 && value.substr(value.size() - 2) == "mm" &&
@@ -214,7 +220,7 @@ MediumAnswer Resolve(const DataSet& data, std::string_view value, Medium* medium
   std::string standard;
   bool standard_found = false;
   const std::string_view needle = Needle(value);
-  if (!ForEachLine(data, DataFile::kFuncList, true, needle, [&](std::string_view line) {
+  if (!Kept(status, ForEachLine(data, DataFile::kFuncList, true, needle, [&](std::string_view line) {
         std::string_view id = FormatIdIn(line), name;
         if (!id.empty()) return EntryNameIn(line, id, &name) && matcher.Look(id, name);
         std::string_view text = Trimmed(line);
@@ -223,10 +229,10 @@ MediumAnswer Resolve(const DataSet& data, std::string_view value, Medium* medium
           standard = text;
         }
         return false;
-      })) {
-    return Failed();
+      }))) {
+    return MediumAnswer::kFailed;
   }
-  if (matcher.found()) return DescribeFormat(data, matcher.entry(), FoundIn::kFuncList, {}, medium);
+  if (matcher.found()) return DescribeFormat(data, matcher.entry(), FoundIn::kFuncList, {}, medium, status);
   if (matcher.several()) return MediumAnswer::kSeveral;
   if (standard_found) {
     const size_t blank = standard.find_last_of(" \t");
@@ -241,25 +247,25 @@ MediumAnswer Resolve(const DataSet& data, std::string_view value, Medium* medium
   // What only the paper info or imaging area file holds: an incomplete
   // format, which the answer says is one.
   EntryMatcher paper(value);
-  if (!ForEachLine(data, DataFile::kPaperInfo, false, needle, [&](std::string_view line) {
+  if (!Kept(status, ForEachLine(data, DataFile::kPaperInfo, false, needle, [&](std::string_view line) {
         std::string_view id = FormatIdIn(line), name;
         return !id.empty() && EntryNameIn(line, id, &name) && paper.Look(id, name);
-      })) {
-    return Failed();
+      }))) {
+    return MediumAnswer::kFailed;
   }
-  if (paper.found()) return DescribeFormat(data, paper.entry(), FoundIn::kPaperInfo, {}, medium);
+  if (paper.found()) return DescribeFormat(data, paper.entry(), FoundIn::kPaperInfo, {}, medium, status);
   if (paper.several()) return MediumAnswer::kSeveral;
   if (!IsFormatId(value)) return MediumAnswer::kUnknown;
   std::string area_line;
-  if (!ForEachLine(data, DataFile::kImagingArea, false, value, [&](std::string_view line) {
+  if (!Kept(status, ForEachLine(data, DataFile::kImagingArea, false, value, [&](std::string_view line) {
         if (FormatIdIn(line) != value) return false;
         area_line = line;
         return true;
-      })) {
-    return Failed();
+      }))) {
+    return MediumAnswer::kFailed;
   }
   if (area_line.empty()) return MediumAnswer::kUnknown;
-  return DescribeFormat(data, {std::string(value), ""}, FoundIn::kImagingArea, area_line, medium);
+  return DescribeFormat(data, {std::string(value), ""}, FoundIn::kImagingArea, area_line, medium, status);
 }
 
 }  // namespace
@@ -276,18 +282,20 @@ bool MatchesRewrittenName(std::string_view stored, std::string_view given) {
   return true;
 }
 
-MediumAnswer FindMedium(const DataSet& data, std::string_view value, Medium* medium) {
-  if (!value.empty()) return Resolve(data, value, medium);
+MediumAnswer FindMedium(const DataSet& data, std::string_view value, Medium* medium,
+                        Status* status) {
+  *status = {};
+  if (!value.empty()) return Resolve(data, value, medium, status);
   std::string fallback;
   bool named = false;
-  if (!ForEachLine(data, DataFile::kRc, false, {}, [&](std::string_view line) {
+  if (!Kept(status, ForEachLine(data, DataFile::kRc, false, {}, [&](std::string_view line) {
         constexpr std::string_view kKey = "MediaSize=";
         if (line.substr(0, kKey.size()) != kKey) return false;
         fallback = Trimmed(line.substr(kKey.size()));
         return named = true;
-      })) {
-    return Failed();
+      }))) {
+    return MediumAnswer::kFailed;
   }
   if (!named || fallback.empty()) return MediumAnswer::kNoDefault;
-  return Resolve(data, fallback, medium);
+  return Resolve(data, fallback, medium, status);
 }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "tool/data_set.h"
+#include "tool/status.h"
 
 struct Medium {
   std::string name;   // as stored in the data set, or as given
@@ -23,7 +24,7 @@ enum class MediumAnswer {
   kUnknown,    // no medium of the data set, and no size
   kSeveral,    // an LPRng-rewritten name that fits more than one format
   kNoArea,     // a size of zero width or length
-  kFailed,     // a data file refused or unreadable: errno says why
+  kFailed,     // a data file refused or unreadable: the Status says why
 };
 
 // Resolves |value|, first match wins:
@@ -43,7 +44,8 @@ enum class MediumAnswer {
 // A format's size is its first imaging area line's, else its identifier's.
 // Each data file is read at most once, and no further than the match where
 // the order above allows; files are opened as every data file is.
-MediumAnswer FindMedium(const DataSet& data, std::string_view value, Medium* medium);
+MediumAnswer FindMedium(const DataSet& data, std::string_view value, Medium* medium,
+                        Status* status);
 
 // Whether |given| is |stored| as LPRng rewrites it in a job option.
 bool MatchesRewrittenName(std::string_view stored, std::string_view given);

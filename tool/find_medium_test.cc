@@ -44,19 +44,20 @@ class FindMediumTest : public ::testing::Test {
               "KsL0F1D04600001\t:\t4.32\t8.40\t77.76\t189.72\n"
               "KsL0B1D04600008\t:\t4.32\t8.40\t77.76\t189.72\n");
     WriteFile(data_.rc(), "Copies=1\r\nMediaSize=Small\r\n");
-    ASSERT_EQ(set_.Open(DataSet::Access::kRead, nullptr), 0);
+    ASSERT_TRUE(set_.Open(DataSet::Access::kRead).ok());
   }
 
   // The answer, and the medium as one listing-like line.
   std::string Find(const std::string& value, MediumAnswer want = MediumAnswer::kFound) {
     Medium medium;
-    EXPECT_EQ(FindMedium(set_, value, &medium), want) << value;
+    EXPECT_EQ(FindMedium(set_, value, &medium, &status_), want) << value;
     return medium.name + "|" + medium.size + "|" + medium.id + "|" + medium.state;
   }
 
   TempDir temp_;
   TestData data_{temp_.path()};
   DataSet set_{data_.root, "lx230"};
+  Status status_;  // of the last Find
 };
 
 TEST_F(FindMediumTest, EachWayOfNamingAMediumInItsOrder) {
@@ -104,10 +105,11 @@ TEST_F(FindMediumTest, AFifoOrALinkInPlaceOfADataFileIsRefused) {
   unlink(data_.rc().c_str());
   ASSERT_EQ(mkfifo(data_.rc().c_str(), 0666), 0);
   Find("", MediumAnswer::kFailed);
+  EXPECT_EQ(status_.error(), EPERM);
   unlink(data_.func().c_str());
   ASSERT_EQ(symlink("/dev/zero", data_.func().c_str()), 0);
   Find("Small", MediumAnswer::kFailed);
-  EXPECT_NE(errno, 0);
+  EXPECT_EQ(status_.error(), ELOOP);
 }
 
 // Out of memory while it answers (a line near the longest a data file may

@@ -20,12 +20,4 @@ struct FormatRequest {
   int32_t height;    // label length in mm, at least 1
 };
 
-// Results of the delete and add operations.
-enum OperationResult {
-  kOpDone = 0,
-  kOpNotFound = 1,
-  kOpOpenFailed = -1,     // a data file, its copy or the shell failed; errno says why
-  kOpSpoolerFailed = -2,  // the spooler-side tool reported failure
-};
-
 #endif  // TOOL_FORMAT_REQUEST_H_

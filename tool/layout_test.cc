@@ -24,11 +24,9 @@ TEST(LayoutTest, PathsAndNamesUnderTheRoot) {
   EXPECT_EQ(DataFileName("lx230", DataFile::kImagingArea), "ImagingArea");
   FormatRequest request{};
   strcpy(request.model, "lx230");
-  ASSERT_TRUE(BuildSpoolerToolPath(&request, root));
+  ASSERT_TRUE(BuildSpoolerToolPath(&request, root).ok());
   EXPECT_STREQ(request.path, "/opt/kestrel/Tavlix/lx230/lpd/kstapefmtcups");
-  errno = 0;
-  EXPECT_FALSE(BuildSpoolerToolPath(&request, std::string(1100, 'r')));
-  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(BuildSpoolerToolPath(&request, std::string(1100, 'r')).error(), ENAMETOOLONG);
 }
 
 // The install rules and the example filter name the models, and the filter

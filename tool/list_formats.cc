@@ -31,12 +31,14 @@ enum Flag : uint8_t { kInPaper = 1, kInArea = 2, kListed = 4 };
 // that identifier, in file order. |ahead| sees each identifier a few lines
 // before |line_fn| does, so that the table slots they need are fetched from
 // memory side by side instead of one after the other. A file that does not
-// exist holds none, unless |must_open|. False with errno set on a failure.
+// exist holds none, unless |must_open|.
 template <typename AheadFn, typename LineFn>
-bool ForEachIdLine(const DataSet& data, DataFile file, bool must_open, AheadFn ahead,
-                   LineFn line_fn) {
-  FILE* in = data.OpenForReading(file);
-  if (in == nullptr) return !must_open && errno == ENOENT;
+Status ForEachIdLine(const DataSet& data, DataFile file, bool must_open, AheadFn ahead,
+                     LineFn line_fn) {
+  FILE* in;
+  if (Status opened = data.OpenForReading(file, &in); !opened.ok()) {
+    return !must_open && opened.error() == ENOENT ? Status() : opened;
+  }
   LineBlockReader reader(in);
   std::string_view block;
   constexpr size_t kBatch = 16;
@@ -69,8 +71,7 @@ bool ForEachIdLine(const DataSet& data, DataFile file, bool must_open, AheadFn a
   }
   const int error = reader.error();
   fclose(in);
-  errno = error;
-  return error == 0;
+  return error != 0 ? Status::Error(error) : Status();
 }
 
 // A size an imaging area line gives where the identifier's own fields
@@ -89,7 +90,7 @@ class Lister {
   Lister(const DataSet& data, FILE* out)
       : data_(data), out_(out) {}
 
-  int Run() {
+  Status Run() {
     // Room for the identifiers of the larger file, judged from its size
     // (a line of an identifier, as the tool writes it, takes some 32 bytes
     // or more): where the two agree, that is all of them, and the table
@@ -118,9 +119,13 @@ class Lister {
     auto add_paper = [this](std::string_view, std::string_view id) {
       paper_ids_ += !(ids_.Set(id, kInPaper) & kInPaper);
     };
-    if (!ForEachIdLine(data_, DataFile::kImagingArea, false, ahead_, add_area) ||
-        !ForEachIdLine(data_, DataFile::kPaperInfo, false, ahead_, add_paper)) {
-      return -1;
+    if (Status read = ForEachIdLine(data_, DataFile::kImagingArea, false, ahead_, add_area);
+        !read.ok()) {
+      return read;
+    }
+    if (Status read = ForEachIdLine(data_, DataFile::kPaperInfo, false, ahead_, add_paper);
+        !read.ok()) {
+      return read;
     }
     std::sort(sizes_.begin(), sizes_.end());
 
@@ -138,7 +143,9 @@ class Lister {
         area_listed += (flags & kInArea) != 0;
       }
     };
-    if (!ForEachIdLine(data_, DataFile::kFuncList, true, ahead_, list)) return -1;
+    if (Status read = ForEachIdLine(data_, DataFile::kFuncList, true, ahead_, list); !read.ok()) {
+      return read;
+    }
     // What the func list lacks, each identifier once: by the paper info
     // file's first line of it (which names it), then by the imaging area's.
     auto list_paper = [&](std::string_view text, std::string_view id) {
@@ -153,15 +160,19 @@ class Lister {
       const uint8_t flags = ids_.Set(id, kListed);
       if (!(flags & kListed)) Write({}, id, false, flags);
     };
-    if ((paper_ids_ > paper_listed &&
-         !ForEachIdLine(data_, DataFile::kPaperInfo, false, ahead_, list_paper)) ||
-        (area_ids_ > area_listed &&
-         !ForEachIdLine(data_, DataFile::kImagingArea, false, ahead_, list_area))) {
-      return -1;
+    if (paper_ids_ > paper_listed) {
+      if (Status read = ForEachIdLine(data_, DataFile::kPaperInfo, false, ahead_, list_paper);
+          !read.ok()) {
+        return read;
+      }
     }
-    if (write_error_ == 0) return 0;
-    errno = write_error_;
-    return -1;
+    if (area_ids_ > area_listed) {
+      if (Status read = ForEachIdLine(data_, DataFile::kImagingArea, false, ahead_, list_area);
+          !read.ok()) {
+        return read;
+      }
+    }
+    return write_error_ != 0 ? Status::Error(write_error_) : Status();
   }
 
  private:
@@ -217,11 +228,10 @@ class Lister {
 
 }  // namespace
 
-int ListFormats(const DataSet& data, FILE* out) {
+Status ListFormats(const DataSet& data, FILE* out) {
   try {
     return Lister(data, out).Run();
   } catch (const std::bad_alloc&) {
-    errno = ENOMEM;
-    return -1;
+    return Status::Error(ENOMEM);
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "tool/data_set.h"
+#include "tool/status.h"
 
 // Writes the custom formats of |data|'s model to |out|, one line each, fields
 // separated by a tab: "<name>\t<W>x<H>\t<identifier>\t<state>\n".
@@ -26,11 +27,10 @@
 // Each file is read once, the paper info and imaging area files once more
 // only where they hold identifiers that the func list lacks.
 //
-// Returns 0, or -1 with errno set if the func list does not open or any of
-// the files cannot be read (a missing paper info or imaging area file just
-// holds no lines). Nothing is written then, but for the func list's entries
-// before a line it cannot read (a line longer than kLineMax, a read error).
-// Changes no file.
-int ListFormats(const DataSet& data, FILE* out);
+// Fails if the func list does not open or any of the files cannot be read
+// (a missing paper info or imaging area file just holds no lines). Nothing
+// is written then, but for the func list's entries before a line it cannot
+// read (a line longer than kLineMax, a read error). Changes no file.
+Status ListFormats(const DataSet& data, FILE* out);
 
 #endif  // TOOL_LIST_FORMATS_H_

@@ -23,12 +23,12 @@ class ListFormatsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     data_.WriteSample();
-    ASSERT_EQ(set_.Open(DataSet::Access::kChange, nullptr), 0);
+    ASSERT_TRUE(set_.Open(DataSet::Access::kChange).ok());
   }
 
   void Add(const char* name, int32_t width, int32_t height, long micros) {
     QueueTimes({{0, micros}});
-    ASSERT_EQ(AddFormat(TestRequest(name, width, height), set_, QueuedTime), kOpDone);
+    ASSERT_TRUE(AddFormat(TestRequest(name, width, height), set_, QueuedTime).ok());
   }
 
   // Removes the lines of |path| that hold |text|.
@@ -43,20 +43,18 @@ class ListFormatsTest : public ::testing::Test {
   }
 
   // The listing, and ListFormats' result in |result|.
-  std::string List(int* result = nullptr) {
+  std::string List(Status* result = nullptr) {
     char* text = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&text, &size);
-    int status = ListFormats(set_, out);
-    int error = errno;
+    Status status = ListFormats(set_, out);
     fclose(out);
     std::string listing(text, size);
     free(text);
-    errno = error;
     if (result != nullptr) {
       *result = status;
     } else {
-      EXPECT_EQ(status, 0);
+      EXPECT_TRUE(status.ok()) << status.Message();
     }
     return listing;
   }
@@ -98,11 +96,9 @@ TEST_F(ListFormatsTest, NoFormatsNoOutputAndAFuncListThatDoesNotOpen) {
   WriteFile(data_.func(), "[CustomTape]\nKsL053E0643ABCD/Small\n");
   EXPECT_EQ(List(), "Small\t62x100\tKsL053E0643ABCD\tmissing: paperinflx230pt1, ImagingArea\n");
   unlink(data_.func().c_str());
-  int result = 0;
-  errno = 0;
+  Status result;
   EXPECT_EQ(List(&result), "");
-  EXPECT_EQ(result, -1);
-  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(result.error(), ENOENT);
 }
 
 // Names an older tool (or a hand) wrote with control characters: none may
@@ -152,9 +148,9 @@ TEST_F(ListFormatsTest, OutOfMemoryIsAnErrorNotAnAbort) {
   EXPECT_EXIT(
       {
         if (!LimitAddressSpaceToCurrentPlus(256 * 1024)) _exit(77);
-        int result = 0;
+        Status result;
         const std::string listing = List(&result);
-        _exit(result == -1 && errno == ENOMEM && listing.empty() ? 0 : 1);
+        _exit(result.error() == ENOMEM && listing.empty() ? 0 : 1);
       },
       [](int status) {
         if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {

@@ -17,14 +17,14 @@ namespace {
 
 class FindFormatIdTest : public ::testing::Test {
  protected:
-  Lookup LookUp(const std::string& content, const char* name, std::string* id) {
+  Status LookUp(const std::string& content, const char* name, std::string* id) {
     WriteFile(data_.func(), content);
     DataSet set(data_.root, "lx230");
-    EXPECT_EQ(set.Open(DataSet::Access::kRead, nullptr), 0);
+    EXPECT_TRUE(set.Open(DataSet::Access::kRead).ok());
     return FindFormatId(set, DataFile::kFuncList, name, id);
   }
   bool Find(const std::string& content, const char* name, std::string* id) {
-    return LookUp(content, name, id) == Lookup::kFound;
+    return LookUp(content, name, id).ok();
   }
   TempDir dir_;
   TestData data_{dir_.path()};
@@ -72,8 +72,8 @@ TEST_F(FindFormatIdTest, MalformedEntriesNeverMatchNorReadPastTheLine) {
   EXPECT_FALSE(Find("KsL001D0465AAAA/\n", "A", &id));               // empty name
   unlink(data_.func().c_str());
   DataSet set(data_.root, "lx230");
-  ASSERT_EQ(set.Open(DataSet::Access::kRead, nullptr), 0);
-  EXPECT_EQ(FindFormatId(set, DataFile::kFuncList, "Abc", &id), Lookup::kNotFound);
+  ASSERT_TRUE(set.Open(DataSet::Access::kRead).ok());
+  EXPECT_TRUE(FindFormatId(set, DataFile::kFuncList, "Abc", &id).not_found());
 }
 
 // The entry may lie beyond a line too long to read: that is no "not found".
@@ -81,9 +81,7 @@ TEST_F(FindFormatIdTest, ALineTooLongToReadIsAFailure) {
   std::string id;
   const std::string entry = "KsL031D0465AAAA/Abc\n";
   EXPECT_TRUE(Find(std::string(kLineMax - 1, 'x') + "\n" + entry, "Abc", &id));
-  errno = 0;
-  EXPECT_EQ(LookUp(std::string(kLineMax, 'x') + "\n" + entry, "Abc", &id), Lookup::kFailed);
-  EXPECT_EQ(errno, EFBIG);
+  EXPECT_EQ(LookUp(std::string(kLineMax, 'x') + "\n" + entry, "Abc", &id).error(), EFBIG);
 }
 
 // What an interrupted run left: a complete record is carried out, one cut

@@ -11,7 +11,8 @@
 // The two operations on a model's data set, opened for a change. Both first
 // have the spooler-side tool do its part and touch no data file if it
 // fails; then they change the data files as one unit (all or nothing).
-// Results are OperationResult values; on kOpOpenFailed errno says why.
+// Each returns its Status: ok when done, SpoolerFailed when the
+// spooler-side tool failed (it has spoken for itself), or the error.
 
 // Removes the format named request.name. Its identifiers are those of the
 // first entry of that name in the func list and in the paper info file
@@ -19,21 +20,21 @@
 // if neither names it and the name is itself an identifier, that one. Every
 // line of those identifiers leaves the func list, the paper info and
 // imaging area files, and an rc setting naming one falls back to the
-// default medium. kOpNotFound if there is no such format.
-int DeleteFormat(FormatRequest request, DataSet& data);
+// default medium. NotFound if there is no such format.
+Status DeleteFormat(FormatRequest request, DataSet& data);
 
-// The identifiers a delete of request.name removes, as above: kOpDone,
-// kOpNotFound, or kOpOpenFailed with errno set if a file could not be read.
-// |*by_id|: the name was taken as an identifier.
-int FindFormatIds(const FormatRequest& request, const DataSet& data,
+// The identifiers a delete of request.name removes, as above: ok,
+// NotFound, or the failure if a file could not be read. |*by_id|: the name
+// was taken as an identifier.
+Status FindFormatIds(const FormatRequest& request, const DataSet& data,
                   std::vector<std::string>* ids, bool* by_id);
 
 // What both operations begin with: the spooler-side tool deletes
-// request.name (kOpSpoolerFailed if it fails).
-int RunSpoolerDelete(const FormatRequest& request, const DataSet& data);
+// request.name (SpoolerFailed if it fails).
+Status RunSpoolerDelete(const FormatRequest& request, const DataSet& data);
 
 // RunSpoolerDelete, then FindFormatIds.
-int DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
+Status DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
                         std::vector<std::string>* ids, bool* by_id);
 
 // What removing the format of |ids| does to a data file of |lines|: its
@@ -43,13 +44,12 @@ LineEdit RemovalEdit(EntryLines lines, const std::vector<std::string>& ids,
                      const std::string& new_id);
 
 // Stages the removal of |ids| from every data file; |*edited| counts the
-// lines it changed. kOpDone, or kOpOpenFailed with errno set.
-int StageRemoval(DataSet& data, const std::vector<std::string>& ids, size_t* edited);
+// lines it changed.
+Status StageRemoval(DataSet& data, const std::vector<std::string>& ids, size_t* edited);
 
-// The time of day an identifier is made from; false with errno set if it
-// cannot be read.
-using TimeSource = bool (*)(int64_t* seconds, long* microseconds);
-bool TimeOfDay(int64_t* seconds, long* microseconds);
+// The time of day an identifier is made from, or why it cannot be read.
+using TimeSource = Status (*)(int64_t* seconds, long* microseconds);
+Status TimeOfDay(int64_t* seconds, long* microseconds);
 
 // How often an add reads the time again when the identifier made from it is
 // already in use.
@@ -60,7 +60,7 @@ inline constexpr int kIdTries = 100;
 // format of that name is replaced: the spooler-side tool deletes it, then
 // adds the new one, and the files change once, all or nothing, with rc
 // settings that named the old format naming the new one. If the tool
-// refuses the new one, the removal alone is made, and kOpSpoolerFailed.
-int AddFormat(FormatRequest request, DataSet& data, TimeSource now = TimeOfDay);
+// refuses the new one, the removal alone is made, and SpoolerFailed.
+Status AddFormat(FormatRequest request, DataSet& data, TimeSource now = TimeOfDay);
 
 #endif  // TOOL_OPERATIONS_H_

@@ -18,15 +18,15 @@ class OperationsTest : public ::testing::Test {
   void SetUp() override {
     data_.WriteSample();
     data_.RecordSpoolerCalls();
-    ASSERT_EQ(set_.Open(DataSet::Access::kChange, nullptr), 0);
+    ASSERT_TRUE(set_.Open(DataSet::Access::kChange).ok());
   }
 
-  int Add(const char* name, int32_t width, int32_t height, long seconds = 0x5,
+  Status Add(const char* name, int32_t width, int32_t height, long seconds = 0x5,
           long micros = 0x1234) {
     QueueTimes({{seconds, micros}});
     return AddFormat(TestRequest(name, width, height), set_, QueuedTime);
   }
-  int Delete(const char* name) { return DeleteFormat(TestRequest(name), set_); }
+  Status Delete(const char* name) { return DeleteFormat(TestRequest(name), set_); }
 
   TempDir dir_;
   TestData data_{dir_.path()};
@@ -34,7 +34,7 @@ class OperationsTest : public ::testing::Test {
 };
 
 TEST_F(OperationsTest, AddEntersTheFormatInThreeFiles) {
-  ASSERT_EQ(Add("New Label Format", 29, 70), kOpDone);
+  ASSERT_TRUE(Add("New Label Format", 29, 70).ok());
   EXPECT_EQ(ReadFile(data_.func()),
             "# media of the LX-230\n[Tape]\nDK29x90\nDK62x100\n[CustomTape]\n"
             "KsL101D04651234/New Label Format\n"
@@ -70,7 +70,7 @@ TEST_F(OperationsTest, AReplaceIsOneChangeAndKeepsTheDefaultMedium) {
   WriteFile(data_.rc(), "Copies=1\r\nMediaSize=KsL053E0643ABCD\r\nNote=KsL053E0643ABCD\r\n");
   commits = 0;
   SetDirOpHookForTesting(CountCommits);
-  ASSERT_EQ(Add("Small", 62, 100, 7, 0x42), kOpDone);
+  ASSERT_TRUE(Add("Small", 62, 100, 7, 0x42).ok());
   SetDirOpHookForTesting(nullptr);
   EXPECT_EQ(commits, 1);
   const std::string id = "KsL053E0647" "0042";
@@ -85,7 +85,7 @@ TEST_F(OperationsTest, AReplaceIsOneChangeAndKeepsTheDefaultMedium) {
   EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
 
   data_.FailSpoolerAdds(1);
-  EXPECT_EQ(Add("Small", 29, 70), kOpSpoolerFailed);
+  EXPECT_EQ(Add("Small", 29, 70).kind(), Status::Kind::kSpoolerFailed);
   EXPECT_EQ(ReadFile(data_.func()).find("Small"), std::string::npos);
   EXPECT_EQ(ReadFile(data_.paper()).find("Small"), std::string::npos);
   EXPECT_EQ(ReadFile(data_.area()).find("KsL"), std::string::npos);
@@ -94,8 +94,8 @@ TEST_F(OperationsTest, AReplaceIsOneChangeAndKeepsTheDefaultMedium) {
 }
 
 TEST_F(OperationsTest, AddSpecialWidthAndShortLabel) {
-  ASSERT_EQ(Add("Wide54", 54, 100, 0, 0), kOpDone);
-  ASSERT_EQ(Add("Short", 29, 5, 0, 0), kOpDone);
+  ASSERT_TRUE(Add("Wide54", 54, 100, 0, 0).ok());
+  ASSERT_TRUE(Add("Short", 29, 5, 0, 0).ok());
   std::string paper = ReadFile(data_.paper());
   EXPECT_NE(paper.find("KsL0636064" "00000/Wide54:\t590\t1108\n"), std::string::npos) << paper;
   EXPECT_NE(paper.find("KsL051D00500000/Short:\t306\t-11\n"), std::string::npos) << paper;
@@ -105,18 +105,18 @@ TEST_F(OperationsTest, AddSpecialWidthAndShortLabel) {
 
 TEST_F(OperationsTest, FuncListEntryGoesAfterEachCustomTapeLine) {
   WriteFile(data_.func(), "[CustomTape]\nold\n[CustomTape] again\n");
-  ASSERT_EQ(Add("N", 29, 70, 0, 0), kOpDone);
+  ASSERT_TRUE(Add("N", 29, 70, 0, 0).ok());
   EXPECT_EQ(ReadFile(data_.func()),
             "[CustomTape]\nKsL011D04600000/N\nold\n[CustomTape] again\nKsL011D04600000/N\n");
   WriteFile(data_.func(), "[Tape]\n");
-  ASSERT_EQ(Add("M", 29, 70, 0, 1), kOpDone);
+  ASSERT_TRUE(Add("M", 29, 70, 0, 1).ok());
   EXPECT_EQ(ReadFile(data_.func()), "[Tape]\n");  // no section, no entry
   EXPECT_NE(ReadFile(data_.paper()).find("/M:"), std::string::npos);
 }
 
 TEST_F(OperationsTest, DeleteRemovesTheFormatEverywhereAndResetsTheRc) {
   WriteFile(data_.rc(), "Copies=1\nMediaSize=KsL053E0643ABCD\nOther KsL053E0643ABCD too\nEnd\n");
-  ASSERT_EQ(Delete("Small"), kOpDone);
+  ASSERT_TRUE(Delete("Small").ok());
   EXPECT_EQ(ReadFile(data_.func()),
             "# media of the LX-230\n[Tape]\nDK29x90\nDK62x100\n[CustomTape]\n[End]\n");
   EXPECT_EQ(ReadFile(data_.paper()), "DK29x90:\t306\t990\nDK62x100:\t695\t1108\n");
@@ -132,8 +132,8 @@ TEST_F(OperationsTest, DeleteRemovesTheFormatEverywhereAndResetsTheRc) {
 
 TEST_F(OperationsTest, AddThenDeleteRestoresTheDataSet) {
   std::vector<std::string> before = data_.Snapshot();
-  ASSERT_EQ(Add("Round trip", 40, 60), kOpDone);
-  ASSERT_EQ(Delete("Round trip"), kOpDone);
+  ASSERT_TRUE(Add("Round trip", 40, 60).ok());
+  ASSERT_TRUE(Delete("Round trip").ok());
   EXPECT_EQ(data_.Snapshot(), before);
 }
 
@@ -144,7 +144,7 @@ TEST_F(OperationsTest, AFormatHalfEnteredGoesAsAWhole) {
   WriteFile(data_.paper(), "KsL03BBBBBBBBBBB/Abc:\t1\t2\nKsL03CCCCCCCCCCC/Cde:\t1\t2\n");
   WriteFile(data_.area(), "KsL03AAAAAAAAAAA\t:\tgoes\nKsL03BBBBBBBBBBB\t:\tgoes\nother\n");
   WriteFile(data_.rc(), "MediaSize=KsL03BBBBBBBBBBB\n");
-  ASSERT_EQ(Delete("Abc"), kOpDone);
+  ASSERT_TRUE(Delete("Abc").ok());
   EXPECT_EQ(ReadFile(data_.func()), "[CustomTape]\nkeep\n");
   EXPECT_EQ(ReadFile(data_.paper()), "KsL03CCCCCCCCCCC/Cde:\t1\t2\n");
   EXPECT_EQ(ReadFile(data_.area()), "other\n");
@@ -152,9 +152,9 @@ TEST_F(OperationsTest, AFormatHalfEnteredGoesAsAWhole) {
 
   // Only in the imaging area file, as the listing shows it: by identifier.
   WriteFile(data_.area(), "KsL03DDDDDDDDDDD\t:\tleft\nother\n");
-  EXPECT_EQ(Delete("KsL03DDDDDDDDDDD"), kOpDone);
+  EXPECT_TRUE(Delete("KsL03DDDDDDDDDDD").ok());
   EXPECT_EQ(ReadFile(data_.area()), "other\n");
-  EXPECT_EQ(Delete("KsL03DDDDDDDDDDD"), kOpNotFound);
+  EXPECT_TRUE(Delete("KsL03DDDDDDDDDDD").not_found());
   EXPECT_EQ(data_.SpoolerCalls().back(),
             (std::vector<std::string>{"-P", "LX-230", "-d", "KsL03DDDDDDDDDDD", "-show", "1"}));
 }
@@ -183,7 +183,7 @@ TEST_F(OperationsTest, AReplaceOfAFormatHalfEnteredTakesAllOfIt) {
     WriteFile(data_.paper(), c.paper + "KsL03CCCCCCCCCCC/Cde:\t1\t2\n");
     WriteFile(data_.area(), a + "\t:\tgoes\n" + b + "\t:\tgoes\nother\n");
     WriteFile(data_.rc(), "MediaSize=" + b + "\n");
-    ASSERT_EQ(Add("Abc", 29, 70, 1, 0x99), kOpDone);
+    ASSERT_TRUE(Add("Abc", 29, 70, 1, 0x99).ok());
     const std::string id = "KsL031D0461" "0099";
     EXPECT_EQ(ReadFile(data_.func()), "[CustomTape]\n" + id + "/Abc\nkeep\n");
     EXPECT_EQ(ReadFile(data_.paper()), "KsL03CCCCCCCCCCC/Cde:\t1\t2\n" + id + "/Abc:\t306\t754\n");
@@ -206,7 +206,7 @@ TEST_F(OperationsTest, DeleteTakesWholeIdentifiersOnly) {
   WriteFile(data_.paper(), narrow + "/Thin:\t1\t2\n" + wide + "/Wide:\t1\t2\n");
   WriteFile(data_.area(), narrow + "\t:\t1\n" + wide + "\t:\t2\n");
   WriteFile(data_.rc(), "MediaSize=" + wide + "\nNote=" + narrow + " old\n");
-  ASSERT_EQ(Delete("Thin"), kOpDone);
+  ASSERT_TRUE(Delete("Thin").ok());
   EXPECT_EQ(ReadFile(data_.func()),
             "[CustomTape]\n" + wide + "/Wide\nKsL131D0465EEEE/ref " + narrow + " \n");
   EXPECT_EQ(ReadFile(data_.paper()), wide + "/Wide:\t1\t2\n");
@@ -218,11 +218,11 @@ TEST_F(OperationsTest, DeleteTakesWholeIdentifiersOnly) {
 // again, so that deleting one format never takes the other.
 TEST_F(OperationsTest, AnIdentifierInUseIsNeverWrittenAgain) {
   QueueTimes({{1, 0x77}});
-  ASSERT_EQ(AddFormat(TestRequest("One", 29, 70), set_, QueuedTime), kOpDone);
+  ASSERT_TRUE(AddFormat(TestRequest("One", 29, 70), set_, QueuedTime).ok());
   QueueTimes({{1, 0x77}, {1, 0x77}, {2, 0x78}});
-  ASSERT_EQ(AddFormat(TestRequest("Two", 29, 70), set_, QueuedTime), kOpDone);
+  ASSERT_TRUE(AddFormat(TestRequest("Two", 29, 70), set_, QueuedTime).ok());
   EXPECT_NE(ReadFile(data_.func()).find("KsL031D04620078/Two\n"), std::string::npos);
-  ASSERT_EQ(Delete("One"), kOpDone);
+  ASSERT_TRUE(Delete("One").ok());
   EXPECT_NE(ReadFile(data_.paper()).find("KsL031D04620078/Two:"), std::string::npos);
   EXPECT_NE(ReadFile(data_.area()).find("KsL031D04620078\t"), std::string::npos);
 
@@ -231,18 +231,16 @@ TEST_F(OperationsTest, AnIdentifierInUseIsNeverWrittenAgain) {
   WriteFile(data_.area(), ReadFile(data_.area()) + "KsL031D04630079\t:\t4.32\t8.40\t1\t1\n");
   WriteFile(data_.paper(), ReadFile(data_.paper()) + "KsL031D0464007A/Old:\t1\t1\n");
   QueueTimes({{3, 0x79}, {4, 0x7A}, {5, 0x7B}});
-  ASSERT_EQ(AddFormat(TestRequest("Ten", 29, 70), set_, QueuedTime), kOpDone);
+  ASSERT_TRUE(AddFormat(TestRequest("Ten", 29, 70), set_, QueuedTime).ok());
   EXPECT_NE(ReadFile(data_.func()).find("KsL031D0465007B/Ten\n"), std::string::npos);
 
   QueueTimes({{2, 0x78}});  // taken however often the time is read
-  errno = 0;
-  EXPECT_EQ(AddFormat(TestRequest("Six", 29, 70), set_, QueuedTime), kOpOpenFailed);
-  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(AddFormat(TestRequest("Six", 29, 70), set_, QueuedTime).error(), EEXIST);
 }
 
 TEST_F(OperationsTest, DeleteOfAnUnknownNameChangesNothing) {
   std::vector<std::string> before = data_.Snapshot();
-  EXPECT_EQ(Delete("Nobody"), kOpNotFound);
+  EXPECT_TRUE(Delete("Nobody").not_found());
   EXPECT_EQ(data_.Snapshot(), before);
   EXPECT_EQ(data_.SpoolerCalls().size(), 1u);  // the spooler-side tool was still asked
 }
@@ -250,28 +248,26 @@ TEST_F(OperationsTest, DeleteOfAnUnknownNameChangesNothing) {
 TEST_F(OperationsTest, SpoolerFailureTouchesNoDataFile) {
   std::vector<std::string> before = data_.Snapshot();
   data_.FailSpooler(1);
-  EXPECT_EQ(Delete("Small"), kOpSpoolerFailed);
-  EXPECT_EQ(Add("New", 29, 70), kOpSpoolerFailed);
+  EXPECT_EQ(Delete("Small").kind(), Status::Kind::kSpoolerFailed);
+  EXPECT_EQ(Add("New", 29, 70).kind(), Status::Kind::kSpoolerFailed);
   EXPECT_EQ(data_.Snapshot(), before);
   EXPECT_EQ(PermissionBits(data_.func()), 0644u);
 }
 
 TEST_F(OperationsTest, ModelWithoutRcFileStillDeletesEverywhere) {
   unlink(data_.rc().c_str());
-  ASSERT_EQ(Delete("Small"), kOpDone);
+  ASSERT_TRUE(Delete("Small").ok());
   EXPECT_EQ(ReadFile(data_.area()), "DK29x90\t:\t4.32\t8.40\t77.76\t246.33\n");
   EXPECT_FALSE(Exists(data_.rc()));
-  ASSERT_EQ(Add("Small", 62, 100), kOpDone);
+  ASSERT_TRUE(Add("Small", 62, 100).ok());
 }
 
 TEST_F(OperationsTest, AFailureAtTheLastFileChangesNoFile) {
   const std::vector<std::string> before = data_.Snapshot();
   unlink(data_.area().c_str());
   ASSERT_EQ(mkdir(data_.area().c_str(), 0777), 0);
-  errno = 0;
-  EXPECT_EQ(Add("New", 29, 70), kOpOpenFailed);
-  EXPECT_EQ(errno, EISDIR);
-  EXPECT_EQ(Delete("Small"), kOpOpenFailed);
+  EXPECT_EQ(Add("New", 29, 70).error(), EISDIR);
+  EXPECT_EQ(Delete("Small").kind(), Status::Kind::kError);
   rmdir(data_.area().c_str());
   WriteFile(data_.area(), kSampleArea);
   EXPECT_EQ(data_.Snapshot(), before);
@@ -281,18 +277,16 @@ TEST_F(OperationsTest, AFailureAtTheLastFileChangesNoFile) {
   // A func list that is refused is no "not found": the format could be there.
   unlink(data_.func().c_str());
   ASSERT_EQ(symlink(data_.paper().c_str(), data_.func().c_str()), 0);
-  EXPECT_EQ(Delete("Small"), kOpOpenFailed);
-  EXPECT_EQ(errno, ELOOP);
+  EXPECT_EQ(Delete("Small").error(), ELOOP);
   unlink(data_.func().c_str());
   WriteFile(data_.func(), kSampleFunc, 0640);  // others may not read it
-  EXPECT_EQ(Delete("Small"), kOpOpenFailed);
-  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(Delete("Small").error(), EACCES);
 }
 
 TEST_F(OperationsTest, WideFormatsAreReplacedAndDeletedLikeOthers) {
-  ASSERT_EQ(Add("Wide", 300, 70, 1, 1), kOpDone);
-  ASSERT_EQ(Delete("Wide"), kOpDone);
-  ASSERT_EQ(Add("Wide", 300, 70, 2, 2), kOpDone);
+  ASSERT_TRUE(Add("Wide", 300, 70, 1, 1).ok());
+  ASSERT_TRUE(Delete("Wide").ok());
+  ASSERT_TRUE(Add("Wide", 300, 70, 2, 2).ok());
   std::string func = ReadFile(data_.func());
   EXPECT_EQ(func.find("KsL0412C0461"), std::string::npos);
   EXPECT_NE(func.find("KsL0412C0462"), std::string::npos);

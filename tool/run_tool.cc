@@ -22,37 +22,38 @@ constexpr int kExitFailure = -1;
 
 void Print(FILE* out, const std::string& text) { WriteAll(text.data(), text.size(), out); }
 
-// The error text alone for the data files, whose names are fixed.
-int ReportError(FILE* out, int error) {
-  Print(out, std::string(strerror(error)) + "\n");
+// A failure's line: the error's text alone for the data files, whose names
+// are fixed; with its path for the others.
+int ReportError(FILE* out, const Status& status) {
+  Print(out, status.Message() + "\n");
   return kExitFailure;
 }
 
 int Delete(const FormatRequest& request, DataSet& data, FILE* out) {
-  int result = DeleteFormat(request, data);
-  int error = errno;
-  switch (result) {
-    case kOpDone: return 0;
-    case kOpNotFound: Print(out, std::string("Not found '") + request.name + "'\n"); return 0;
-    case kOpOpenFailed: return ReportError(out, error);
-    default: return kExitFailure;  // the spooler-side tool has spoken
+  const Status deleted = DeleteFormat(request, data);
+  switch (deleted.kind()) {
+    case Status::Kind::kOk: return 0;
+    case Status::Kind::kNotFound:
+      Print(out, std::string("Not found '") + request.name + "'\n");
+      return 0;
+    case Status::Kind::kError: return ReportError(out, deleted);
+    case Status::Kind::kSpoolerFailed: break;  // the spooler-side tool has spoken
   }
+  return kExitFailure;
 }
 
 int Add(const FormatRequest& request, DataSet& data, FILE* out) {
-  int result = AddFormat(request, data);
-  int error = errno;
-  if (result == kOpOpenFailed) return ReportError(out, error);
-  if (result == kOpSpoolerFailed) return kExitFailure;
+  const Status added = AddFormat(request, data);
+  if (added.kind() == Status::Kind::kError) return ReportError(out, added);
+  if (added.kind() == Status::Kind::kSpoolerFailed) return kExitFailure;
   return 0;
 }
 
 // For a reader, a data set that is not there is most often a driver that
 // is not installed: the message names the first path missing on the way
 // to the func list, and what provides it.
-int ReportReadError(FILE* out, int error, const std::string& message, const std::string& base,
-                    const char* model) {
-  if (error == ENOENT) {
+int ReportReadError(FILE* out, const Status& status, const std::string& base, const char* model) {
+  if (status.error() == ENOENT) {
     const std::string inf = DataDirPath(base, model);
     for (const std::string& path : {base, ModelPath(base, model), inf,
                                      inf + "/" + DataFileName(model, DataFile::kFuncList)}) {
@@ -64,9 +65,7 @@ int ReportReadError(FILE* out, int error, const std::string& message, const std:
       }
     }
   }
-  if (message.empty()) return ReportError(out, error);
-  Print(out, message + "\n");
-  return kExitFailure;
+  return ReportError(out, status);
 }
 
 // The program's own name, for the messages that point to its listing.
@@ -80,7 +79,8 @@ std::string ProgramName(const char* argv0) {
 int Medium(const DataSet& data, const std::string& value, const std::string& program,
            const std::string& base, FILE* out) {
   ::Medium medium;
-  const MediumAnswer answer = FindMedium(data, value, &medium);
+  Status status;
+  const MediumAnswer answer = FindMedium(data, value, &medium, &status);
   const std::string name = Printable(medium.name);
   switch (answer) {
     case MediumAnswer::kFound:
@@ -96,7 +96,7 @@ int Medium(const DataSet& data, const std::string& value, const std::string& pro
                      program + " -l)\n");
       break;
     case MediumAnswer::kNoArea: Print(out, "medium " + name + " has no area\n"); break;
-    case MediumAnswer::kFailed: return ReportReadError(out, errno, "", base, data.model().c_str());
+    case MediumAnswer::kFailed: return ReportReadError(out, status, base, data.model().c_str());
   }
   return kExitFailure;
 }
@@ -124,19 +124,17 @@ int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, F
   if (!base.empty() && base.back() != '/') base += '/';
   DataSet data(base, parsed.request.model);
   const bool read = parsed.command == Command::kList || parsed.command == Command::kMedium;
-  std::string message;
-  if (int error = data.Open(read ? DataSet::Access::kRead : DataSet::Access::kChange, &message);
-      error != 0) {
-    if (read) return ReportReadError(out, error, message, base, parsed.request.model);
-    if (message.empty()) return ReportError(out, error);
-    Print(out, message + "\n");
-    return kExitFailure;
+  if (Status opened = data.Open(read ? DataSet::Access::kRead : DataSet::Access::kChange);
+      !opened.ok()) {
+    if (read) return ReportReadError(out, opened, base, parsed.request.model);
+    return ReportError(out, opened);
   }
   if (parsed.command == Command::kList) {
     // One write for many lines of a large listing.
     setvbuf(out, nullptr, _IOFBF, 64 * 1024);
-    if (ListFormats(data, out) == 0) return 0;
-    return ReportReadError(out, errno, "", base, parsed.request.model);
+    const Status listed = ListFormats(data, out);
+    if (listed.ok()) return 0;
+    return ReportReadError(out, listed, base, parsed.request.model);
   }
   if (parsed.command == Command::kMedium) {
     return Medium(data, parsed.medium, ProgramName(argv[0]), base, out);
@@ -152,6 +150,6 @@ int RunTool(int argc, const char* const* argv, const std::string& root, FILE* ou
     return RunToolOrThrow(argc, argv, root, out);
   } catch (const std::bad_alloc&) {
     // Staged copies are gone with the data set: nothing has changed.
-    return ReportError(out, ENOMEM);
+    return ReportError(out, Status::Error(ENOMEM));
   }
 }

@@ -92,7 +92,7 @@ std::vector<std::string> ShellEnvironment(const char* const* environment) {
   return out;
 }
 
-int RunSpoolerTool(const std::string& command, const char* shell) {
+Status RunSpoolerTool(const std::string& command, const char* shell) {
   // The spooler-side tool shares our standard output; keep the order.
   fflush(stdout);
   const std::vector<std::string> env = ShellEnvironment(environ);
@@ -139,9 +139,6 @@ int RunSpoolerTool(const std::string& command, const char* shell) {
   sigaction(SIGINT, &old_int, nullptr);
   sigaction(SIGQUIT, &old_quit, nullptr);
   sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-  if (error != 0) {
-    errno = error;
-    return kOpOpenFailed;
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? kOpDone : kOpSpoolerFailed;
+  if (error != 0) return Status::Error(error);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Status() : Status::SpoolerFailed();
 }

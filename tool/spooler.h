@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tool/format_request.h"
+#include "tool/status.h"
 
 // Command lines for the driver's spooler-side tool, run through the shell.
 // Names and queues of ordinary characters appear exactly as given; others
@@ -42,9 +43,9 @@ inline constexpr const char kShell[] = "/bin/sh";
 inline constexpr const char kShellPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
 // Runs |command| through |shell| -c, as system() would but with
-// ShellEnvironment: kOpDone if it exited with status 0, kOpSpoolerFailed for
-// any other end, kOpOpenFailed with errno set if the shell could not be
-// started or waited for (that failure is ours).
-int RunSpoolerTool(const std::string& command, const char* shell = kShell);
+// ShellEnvironment: ok if it exited with status 0, SpoolerFailed for any
+// other end, the error if the shell could not be started or waited for
+// (that failure is ours).
+Status RunSpoolerTool(const std::string& command, const char* shell = kShell);
 
 #endif  // TOOL_SPOOLER_H_

@@ -200,9 +200,9 @@ TEST(SpoolerCommandTest, TheCallersEnvironmentDoesNotSteerTheShell) {
     setenv("SHELLOPTS_PROBE", "kept", 1);
     const std::string command =
         AddCommand(KS_ARG_RECORDER, "LX=230", "Name", 29, 70, "KsL1") + " > " + (dir / "out");
-    int result = RunSpoolerTool(command, "/bin/bash");
+    const Status result = RunSpoolerTool(command, "/bin/bash");
     for (const auto& [name, value] : attack) unsetenv(name);
-    ASSERT_EQ(result, kOpDone);
+    ASSERT_TRUE(result.ok());
     std::string expected;
     for (const char* arg : {"-P", "LX=230", "-n", "Name", "-w", "29", "-h", "70", "-specid",
                             "KsL1", "-show", "1"}) {
@@ -233,8 +233,7 @@ TEST(SpoolerCommandTest, ALongQueueIsPassedWhole) {
   data.RecordSpoolerCalls();
   std::string queue(1023, 'q');
   queue[500] = ' ';
-  ASSERT_EQ(RunSpoolerTool(DeleteCommand(data.lpd() + "kstapefmtcups", queue.c_str(), "N")),
-            kOpDone);
+  ASSERT_TRUE(RunSpoolerTool(DeleteCommand(data.lpd() + "kstapefmtcups", queue.c_str(), "N")).ok());
   ASSERT_EQ(data.SpoolerCalls().size(), 1u);
   EXPECT_EQ(data.SpoolerCalls()[0][1], queue);
 }
@@ -243,17 +242,16 @@ TEST(SpoolerCommandTest, FailuresOfTheToolAndOfTheShellDiffer) {
   TempDir dir;
   TestData data(dir.path());
   data.FailSpooler(3);
-  EXPECT_EQ(RunSpoolerTool(DeleteCommand(data.lpd() + "kstapefmtcups", "Q", "N")),
-            kOpSpoolerFailed);
-  EXPECT_EQ(RunSpoolerTool(DeleteCommand(dir / "missing-tool", "Q", "N")), kOpSpoolerFailed);
+  EXPECT_EQ(RunSpoolerTool(DeleteCommand(data.lpd() + "kstapefmtcups", "Q", "N")).kind(),
+            Status::Kind::kSpoolerFailed);
+  EXPECT_EQ(RunSpoolerTool(DeleteCommand(dir / "missing-tool", "Q", "N")).kind(),
+            Status::Kind::kSpoolerFailed);
   // With SIGCHLD ignored the shell's status is lost: that is our failure.
   signal(SIGCHLD, SIG_IGN);
-  errno = 0;
-  int result = RunSpoolerTool("true");
-  int error = errno;
+  const Status result = RunSpoolerTool("true");
   signal(SIGCHLD, SIG_DFL);
-  EXPECT_EQ(result, kOpOpenFailed);
-  EXPECT_EQ(error, ECHILD);
+  EXPECT_EQ(result.kind(), Status::Kind::kError);
+  EXPECT_EQ(result.error(), ECHILD);
 }
 
 }  // namespace

@@ -68,114 +68,110 @@ TempByteLimitFn temp_byte_limit = nullptr;
 // first (if something else stands there and cannot be removed, the
 // exclusive create reports it). The data files are shared by every user of
 // the printer: 0666 whatever the umask.
-FILE* CreateCopy(int dir_fd, const std::string& copy_name) {
+Status CreateCopy(int dir_fd, const std::string& copy_name, FILE** out) {
+  *out = nullptr;
   struct stat st;
   if (fstatat(dir_fd, copy_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    RemoveIn(dir_fd, copy_name.c_str());
+    (void)RemoveIn(dir_fd, copy_name.c_str());  // if it stays, the create says so
   }
-  int fd = CreateIn(dir_fd, copy_name.c_str(), 0666);
-  if (fd < 0) return nullptr;
-  FILE* out = fdopen(fd, "w");
-  if (out == nullptr) {
-    int saved = errno;
+  int fd;
+  if (Status created = CreateIn(dir_fd, copy_name.c_str(), 0666, &fd); !created.ok()) {
+    return created;
+  }
+  *out = fdopen(fd, "w");
+  if (*out == nullptr) {
+    const Status failed = Status::FromErrno();
     close(fd);
-    RemoveIn(dir_fd, copy_name.c_str());
-    errno = saved;
+    (void)RemoveIn(dir_fd, copy_name.c_str());
+    return failed;
   }
-  return out;
+  return {};
 }
 
 // Flushes the copy to disk and closes it; the first failure wins.
-int FinishCopy(FILE* out, const std::string& name) {
-  int error = 0;
-  if (fflush(out) != 0 || ferror(out)) error = errno != 0 ? errno : EIO;
-  if (error == 0 && SyncFile(fileno(out), name.c_str()) != 0) error = errno;
-  if (fclose(out) != 0 && error == 0) error = errno;
-  return error;
+Status FinishCopy(FILE* out, const std::string& name) {
+  Status status;
+  if (fflush(out) != 0 || ferror(out)) status = Status::FromErrno();
+  if (status.ok()) status = SyncFile(fileno(out), name.c_str());
+  if (fclose(out) != 0 && status.ok()) status = Status::FromErrno();
+  return status;
 }
 
 }  // namespace
 
 void SetTempByteLimitForTesting(TempByteLimitFn limit) { temp_byte_limit = limit; }
 
-int StageRewrite(int dir_fd, const char* name, const std::vector<LineEdit>& edits,
-                 const std::string& append, size_t* edited) {
-  FILE* in = OpenDataFile(dir_fd, name);
-  if (in == nullptr) return -1;
+Status StageRewrite(int dir_fd, const char* name, const std::vector<LineEdit>& edits,
+                    const std::string& append, size_t* edited) {
+  FILE* in;
+  if (Status opened = OpenDataFile(dir_fd, name, &in); !opened.ok()) return opened;
 
   const std::string copy_name = std::string(name) + kTempSuffix;
-  FILE* out = CreateCopy(dir_fd, copy_name);
-  if (out == nullptr) {
-    int saved = errno;
+  FILE* out;
+  if (Status created = CreateCopy(dir_fd, copy_name, &out); !created.ok()) {
     fclose(in);
-    errno = saved;
-    return -1;
+    return created;
   }
-  int error = CopyEdited(in, out, edits, append,
-                         temp_byte_limit != nullptr ? temp_byte_limit(name) : SIZE_MAX, edited);
-  int finish_error = FinishCopy(out, copy_name);
-  if (error == 0) error = finish_error;
+  const int error = CopyEdited(in, out, edits, append,
+                               temp_byte_limit != nullptr ? temp_byte_limit(name) : SIZE_MAX,
+                               edited);
+  Status status = error != 0 ? Status::Error(error) : Status();
+  if (Status finished = FinishCopy(out, copy_name); status.ok()) status = finished;
   fclose(in);  // read-only: nothing to lose
-  if (error != 0) {
-    RemoveIn(dir_fd, copy_name.c_str());
-    errno = error;
-    return -1;
-  }
-  return 0;
+  if (!status.ok()) (void)RemoveIn(dir_fd, copy_name.c_str());
+  return status;
 }
 
-int CommitStaged(int dir_fd, const std::vector<std::string>& names) {
-  if (names.empty()) return 0;
+Status CommitStaged(int dir_fd, const std::vector<std::string>& names) {
+  if (names.empty()) return {};
   std::string record = kRecordHead;
   for (const std::string& name : names) record += name + "\n";
   record += kRecordTail;
 
   // Up to the commit point, a failure leaves every data file as it was.
-  int error = 0;
-  int fd = CreateIn(dir_fd, kCommitRecordName, 0644);
-  if (fd < 0) {
-    error = errno;
-  } else {
-    if (WriteAllFd(fd, record.data(), record.size()) != 0 ||
-        SyncFile(fd, kCommitRecordName) != 0) {
-      error = errno;
-    }
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && SyncDir(dir_fd) != 0) error = errno;
-    if (error != 0) RemoveIn(dir_fd, kCommitRecordName);
+  int fd;
+  Status status = CreateIn(dir_fd, kCommitRecordName, 0644, &fd);
+  if (status.ok()) {
+    if (WriteAllFd(fd, record.data(), record.size()) != 0) status = Status::FromErrno();
+    if (status.ok()) status = SyncFile(fd, kCommitRecordName);
+    if (close(fd) != 0 && status.ok()) status = Status::FromErrno();
+    if (status.ok()) status = SyncDir(dir_fd);
+    if (!status.ok()) (void)RemoveIn(dir_fd, kCommitRecordName);
   }
-  if (error != 0) {
+  if (!status.ok()) {
     RemoveStaged(dir_fd, names);
-    errno = error;
-    return -1;
+    return status;
   }
 
   // Committed: from here on the change stands, and what an interruption
   // leaves undone the next run does.
   for (const std::string& name : names) {
-    if (RenameIn(dir_fd, (name + kTempSuffix).c_str(), name.c_str()) != 0) return -1;
+    if (status = RenameIn(dir_fd, (name + kTempSuffix).c_str(), name.c_str()); !status.ok()) {
+      return status;
+    }
   }
-  if (SyncDir(dir_fd) != 0) return -1;
+  if (status = SyncDir(dir_fd); !status.ok()) return status;
   // Only now may the record go: until the renames are on disk, it is what
   // completes them after a power cut. A record left behind is harmless.
-  RemoveIn(dir_fd, kCommitRecordName);
-  return 0;
+  (void)RemoveIn(dir_fd, kCommitRecordName);
+  return {};
 }
 
 void RemoveStaged(int dir_fd, const std::vector<std::string>& names) {
-  for (const std::string& name : names) RemoveIn(dir_fd, (name + kTempSuffix).c_str());
+  for (const std::string& name : names) (void)RemoveIn(dir_fd, (name + kTempSuffix).c_str());
 }
 
-int RecoverStaged(int dir_fd, const std::vector<std::string>& data_files, std::string* name) {
-  *name = kCommitRecordName;
+Status RecoverStaged(int dir_fd, const std::vector<std::string>& data_files) {
   struct stat st;
   if (fstatat(dir_fd, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    FILE* in = OpenDataFile(dir_fd, kCommitRecordName);
-    if (in == nullptr) return errno;
+    FILE* in;
+    if (Status opened = OpenDataFile(dir_fd, kCommitRecordName, &in); !opened.ok()) {
+      return Status::Error(opened.error(), kCommitRecordName);
+    }
     std::vector<std::string> names;
     const Record record = ReadRecord(in, data_files, &names);
     fclose(in);
-    if (record == Record::kMalformed) return EBADMSG;
+    if (record == Record::kMalformed) return Status::Error(EBADMSG, kCommitRecordName);
     // A complete record: the change was committed, and every copy that is
     // still there goes over its data file (one that is gone was renamed
     // before the interruption). An incomplete one: it was not, and the
@@ -183,25 +179,28 @@ int RecoverStaged(int dir_fd, const std::vector<std::string>& data_files, std::s
     if (record == Record::kIncomplete) names.clear();
     for (const std::string& file : names) {
       const std::string copy = file + kTempSuffix;
-      *name = copy;
       // A copy is checked as a data file is before it becomes one.
-      FILE* staged = OpenDataFile(dir_fd, copy.c_str());
-      if (staged == nullptr) {
-        if (errno == ENOENT) continue;
-        return errno;
+      FILE* staged;
+      if (Status opened = OpenDataFile(dir_fd, copy.c_str(), &staged); !opened.ok()) {
+        if (opened.error() == ENOENT) continue;
+        return Status::Error(opened.error(), copy);
       }
       fclose(staged);
-      if (RenameIn(dir_fd, copy.c_str(), file.c_str()) != 0) return errno;
+      if (Status renamed = RenameIn(dir_fd, copy.c_str(), file.c_str()); !renamed.ok()) {
+        return Status::Error(renamed.error(), copy);
+      }
     }
-    *name = "";
-    if (!names.empty() && SyncDir(dir_fd) != 0) return errno;
-    *name = kCommitRecordName;
-    if (RemoveIn(dir_fd, kCommitRecordName) != 0) return errno;
+    if (!names.empty()) {
+      if (Status synced = SyncDir(dir_fd); !synced.ok()) return Status::Error(synced.error());  // the directory itself
+    }
+    if (Status removed = RemoveIn(dir_fd, kCommitRecordName); !removed.ok()) {
+      return Status::Error(removed.error(), kCommitRecordName);
+    }
   } else if (errno != ENOENT) {
-    return errno;
+    return Status::FromErrno(kCommitRecordName);
   }
   RemoveStaleCopies(dir_fd, data_files);
-  return 0;
+  return {};
 }
 
 void RemoveStaleCopies(int dir_fd, const std::vector<std::string>& data_files) {
@@ -210,6 +209,8 @@ void RemoveStaleCopies(int dir_fd, const std::vector<std::string>& data_files) {
   for (const std::string& file : data_files) {
     const std::string copy = file + kTempSuffix;
     struct stat st;
-    if (fstatat(dir_fd, copy.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) RemoveIn(dir_fd, copy.c_str());
+    if (fstatat(dir_fd, copy.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      (void)RemoveIn(dir_fd, copy.c_str());
+    }
   }
 }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "lineio/rewrite.h"
+#include "tool/status.h"
 
 // Suffix of the copy written beside a data file.
 inline constexpr const char kTempSuffix[] = ".$$$";
@@ -39,29 +40,29 @@ inline constexpr const char kCommitRecordName[] = "commit.$$$";
 // followed by |append|, to a new copy "<name>.$$$" beside it, and flushes
 // the copy to disk. The data file is not touched; renaming the copy over
 // it is the commit. The data file is opened as OpenDataFile opens it.
-// Returns 0, or -1 with errno set and no copy left behind; a line longer
-// than kLineMax fails with EFBIG.
-int StageRewrite(int dir_fd, const char* name, const std::vector<LineEdit>& edits,
-                 const std::string& append, size_t* edited = nullptr);
-inline int StageRewrite(int dir_fd, const char* name, const LineEdit& edit,
-                        const std::string& append, size_t* edited = nullptr) {
+// A failure leaves no copy behind; a line longer than kLineMax fails with
+// EFBIG.
+Status StageRewrite(int dir_fd, const char* name, const std::vector<LineEdit>& edits,
+                    const std::string& append, size_t* edited = nullptr);
+inline Status StageRewrite(int dir_fd, const char* name, const LineEdit& edit,
+                           const std::string& append, size_t* edited = nullptr) {
   return StageRewrite(dir_fd, name, std::vector<LineEdit>{edit}, append, edited);
 }
 
 // Steps 2 and 3 for the staged copies of the data files |names| in
-// |dir_fd|. Returns 0, or -1 with errno set. A failure before the commit
-// point removes the copies and leaves every file as it was; after it (a
-// rename or the last flush failing) the change stands and recovery
-// completes it.
-int CommitStaged(int dir_fd, const std::vector<std::string>& names);
+// |dir_fd|. A failure before the commit point removes the copies and
+// leaves every file as it was; after it (a rename or the last flush
+// failing) the change stands and recovery completes it.
+Status CommitStaged(int dir_fd, const std::vector<std::string>& names);
 
 // Removes the staged copies of |names|.
 void RemoveStaged(int dir_fd, const std::vector<std::string>& names);
 
-// Recovery in |dir_fd|, whose data files are |data_files|. Returns 0, or
-// an errno with *name the file it concerns: EBADMSG for a record that is
-// not one; what opening a copy gives for one that is not a data file.
-int RecoverStaged(int dir_fd, const std::vector<std::string>& data_files, std::string* name);
+// Recovery in |dir_fd|, whose data files are |data_files|. A failure's
+// path is the name in |dir_fd| it concerns (empty: the directory itself):
+// EBADMSG for a record that is not one; what opening a copy gives for one
+// that is not a data file.
+Status RecoverStaged(int dir_fd, const std::vector<std::string>& data_files);
 
 // Removes the copies of |data_files| that stand in |dir_fd|: with no record,
 // they belong to a change that never took effect.

@@ -19,10 +19,13 @@ class StageRewriteTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_GE(dir_fd_, 0); }
   void TearDown() override { close(dir_fd_); }
-  // The copy, then its rename over the data file (the caller's commit).
+  // The copy, then its rename over the data file (the caller's commit):
+  // 0, or the error number of the failure.
   int Rewrite(const LineEdit& edit, const std::string& append, size_t* edited = nullptr) {
-    if (StageRewrite(dir_fd_, "data", edit, append, edited) != 0) return -1;
-    return renameat(dir_fd_, "data.$$$", dir_fd_, "data");
+    if (Status staged = StageRewrite(dir_fd_, "data", edit, append, edited); !staged.ok()) {
+      return staged.error();
+    }
+    return renameat(dir_fd_, "data.$$$", dir_fd_, "data") == 0 ? 0 : errno;
   }
 
   TempDir dir_;
@@ -96,9 +99,7 @@ TEST_F(StageRewriteTest, LargeFilesAreEditedLikeSmallOnes) {
 }
 
 TEST_F(StageRewriteTest, MissingDataFileFailsWithItsErrno) {
-  errno = 0;
-  EXPECT_EQ(Rewrite(kCopy, "x\n"), -1);
-  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(Rewrite(kCopy, "x\n"), ENOENT);
   EXPECT_TRUE(ListDir(dir_.path()).empty());
 }
 
@@ -126,9 +127,7 @@ TEST_F(StageRewriteTest, DoesNotFollowALinkPlantedAtTheTemporaryName) {
 TEST_F(StageRewriteTest, TemporaryNameThatCannotBeCreatedLeavesTheDataFile) {
   WriteFile(path_, "data\n", 0644);
   ASSERT_EQ(mkdir((path_ + ".$$$").c_str(), 0755), 0);  // cannot be removed by unlink
-  errno = 0;
-  EXPECT_EQ(Rewrite(kCopy, "more\n"), -1);
-  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(Rewrite(kCopy, "more\n"), EEXIST);
   EXPECT_EQ(ReadFile(path_), "data\n");
   EXPECT_EQ(PermissionBits(path_), 0644u);
 }
@@ -149,9 +148,7 @@ TEST_F(StageRewriteTest, AFailedWriteAtAnyPointLeavesTheDataFileAsItWas) {
       getrlimit(RLIMIT_FSIZE, &rl);
       rl.rlim_cur = limit;
       setrlimit(RLIMIT_FSIZE, &rl);
-      errno = 0;
-      int result = Rewrite(kCopy, append);
-      _exit(result == -1 && errno == EFBIG ? 0 : 1);
+      _exit(Rewrite(kCopy, append) == EFBIG ? 0 : 1);
     }
     int status = 0;
     waitpid(pid, &status, 0);
