@@ -57,6 +57,8 @@ __attribute__((target("sse2"))) size_t FindFilteredN(std::string_view text, size
     const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + pos + 16));
     uint32_t hits[N];
     uint32_t any = 0;
+    // Unrolled, so that the hits stay in registers.
+#pragma GCC unroll 4
     for (size_t j = 0; j < N; ++j) {
       const char* to_last = base + pos + used[j].size() - 1;
       const __m128i low_last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to_last));
