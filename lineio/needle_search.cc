@@ -4,8 +4,8 @@
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <emmintrin.h>
-#define NEEDLE_SEARCH_SSE2 1
+#include <immintrin.h>
+#define NEEDLE_SEARCH_FILTERED 1
 #endif
 
 namespace {
@@ -29,7 +29,7 @@ size_t FindEach(std::string_view text, size_t from, const std::string_view* need
   return best;
 }
 
-#if NEEDLE_SEARCH_SSE2
+#if NEEDLE_SEARCH_FILTERED
 
 // Up to this many needles are filtered together; more take the portable way.
 constexpr size_t kMaxNeedles = 4;
@@ -48,93 +48,96 @@ bool NeedleAt(std::string_view text, size_t pos, std::string_view needle) {
   return memcmp(at, needle.data(), needle.size()) == 0;
 }
 
-// The filter for exactly N needles, so that their bytes stay in registers.
-template <size_t N>
-__attribute__((target("sse2"))) size_t FindFilteredN(std::string_view text, size_t from,
-                                                      const std::string_view* used,
-                                                      size_t longest) {
-  __m128i first[N], last[N];
-  for (size_t j = 0; j < N; ++j) {
-    first[j] = _mm_set1_epi8(used[j].front());
-    last[j] = _mm_set1_epi8(used[j].back());
-  }
-  const char* base = text.data();
-  size_t pos = from;
-  // Thirty-two positions at a time while every needle's last byte is in reach.
-  while (text.size() >= longest + 31 && pos <= text.size() - longest - 31) {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + pos));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + pos + 16));
-    uint32_t hits[N];
-    uint32_t any = 0;
-    // Unrolled, so that the hits stay in registers.
-#pragma GCC unroll 4
-    for (size_t j = 0; j < N; ++j) {
-      const char* to_last = base + pos + used[j].size() - 1;
-      const __m128i low_last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to_last));
-      const __m128i high_last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to_last + 16));
-      const __m128i low_hits =
-          _mm_and_si128(_mm_cmpeq_epi8(low, first[j]), _mm_cmpeq_epi8(low_last, last[j]));
-      const __m128i high_hits =
-          _mm_and_si128(_mm_cmpeq_epi8(high, first[j]), _mm_cmpeq_epi8(high_last, last[j]));
-      hits[j] = static_cast<uint32_t>(_mm_movemask_epi8(low_hits)) |
-                static_cast<uint32_t>(_mm_movemask_epi8(high_hits)) << 16;
-      any |= hits[j];
-    }
-    while (any != 0) {
-      const unsigned bit = static_cast<unsigned>(__builtin_ctz(any));
-      for (size_t j = 0; j < N; ++j) {
-        if ((hits[j] >> bit & 1) != 0 && NeedleAt(text, pos + bit, used[j])) return pos + bit;
-      }
-      any &= any - 1;
-    }
-    pos += 32;
-  }
-  // The last few positions, one by one.
-  for (; pos < text.size(); ++pos) {
-    for (size_t j = 0; j < N; ++j) {
-      if (base[pos] == used[j].front() && NeedleAt(text, pos, used[j])) return pos;
-    }
-  }
-  return kNpos;
-}
-
-size_t FindFiltered(std::string_view text, size_t from, const std::string_view* needles,
-                    size_t count) {
-  std::string_view used[kMaxNeedles];
-  size_t n = 0, longest = 0;
-  for (size_t i = 0; i < count; ++i) {
-    if (needles[i].empty()) continue;
-    used[n++] = needles[i];
-    if (needles[i].size() > longest) longest = needles[i].size();
-  }
-  switch (n) {
-    case 0: return kNpos;
-    case 1: return FindFilteredN<1>(text, from, used, longest);
-    case 2: return FindFilteredN<2>(text, from, used, longest);
-    case 3: return FindFilteredN<3>(text, from, used, longest);
-    case 4: return FindFilteredN<4>(text, from, used, longest);
-    default: return FindEach(text, from, used, n);
-  }
-}
-
-bool HaveSse2() {
-#if defined(__x86_64__)
-  return true;
+// The filter with SSE2, which every x86-64 and any x86 of this century has.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse2"))), apply_to = function)
 #else
-  static const bool have = __builtin_cpu_supports("sse2");
-  return have;
+#pragma GCC push_options
+#pragma GCC target("sse2")
 #endif
+namespace sse2 {
+constexpr size_t kWidth = 16;
+using Vec = __m128i;
+inline Vec Load(const char* at) { return _mm_loadu_si128(reinterpret_cast<const Vec*>(at)); }
+inline Vec Splat(char c) { return _mm_set1_epi8(c); }
+inline uint32_t Both(Vec block, Vec first, Vec tail, Vec last) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(
+      _mm_and_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(tail, last))));
 }
+#include "lineio/needle_filter.inc"
+}  // namespace sse2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 
-#endif  // NEEDLE_SEARCH_SSE2
+// The same with AVX2, twice the width, where the processor has it.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+namespace avx2 {
+constexpr size_t kWidth = 32;
+using Vec = __m256i;
+inline Vec Load(const char* at) { return _mm256_loadu_si256(reinterpret_cast<const Vec*>(at)); }
+inline Vec Splat(char c) { return _mm256_set1_epi8(c); }
+inline uint32_t Both(Vec block, Vec first, Vec tail, Vec last) {
+  return static_cast<uint32_t>(_mm256_movemask_epi8(
+      _mm256_and_si256(_mm256_cmpeq_epi8(block, first), _mm256_cmpeq_epi8(tail, last))));
+}
+#include "lineio/needle_filter.inc"
+}  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+
+#endif  // NEEDLE_SEARCH_FILTERED
 
 }  // namespace
 
-size_t FindFirstNeedle(std::string_view text, size_t from, const std::string_view* needles,
-                       size_t count) {
+bool ProcessorHas(NeedleFilter filter) {
+  switch (filter) {
+    case NeedleFilter::kPortable: return true;
+#if NEEDLE_SEARCH_FILTERED
+    case NeedleFilter::kSse2: __builtin_cpu_init(); return __builtin_cpu_supports("sse2");
+    case NeedleFilter::kAvx2: __builtin_cpu_init(); return __builtin_cpu_supports("avx2");
+#else
+    case NeedleFilter::kSse2:
+    case NeedleFilter::kAvx2: return false;
+#endif
+  }
+  return false;
+}
+
+size_t FindFirstNeedleWith(NeedleFilter filter, std::string_view text, size_t from,
+                           const std::string_view* needles, size_t count) {
   if (from >= text.size()) return kNpos;
-#if NEEDLE_SEARCH_SSE2
-  if (count <= kMaxNeedles && HaveSse2()) return FindFiltered(text, from, needles, count);
+#if NEEDLE_SEARCH_FILTERED
+  if (filter != NeedleFilter::kPortable && count <= kMaxNeedles) {
+    std::string_view used[kMaxNeedles];
+    size_t n = 0, longest = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (needles[i].empty()) continue;
+      used[n++] = needles[i];
+      if (needles[i].size() > longest) longest = needles[i].size();
+    }
+    if (n == 0) return kNpos;
+    return filter == NeedleFilter::kAvx2 ? avx2::FindFiltered(text, from, used, n, longest)
+                                         : sse2::FindFiltered(text, from, used, n, longest);
+  }
 #endif
   return FindEach(text, from, needles, count);
+}
+
+size_t FindFirstNeedle(std::string_view text, size_t from, const std::string_view* needles,
+                       size_t count) {
+  static const NeedleFilter fastest = ProcessorHas(NeedleFilter::kAvx2)   ? NeedleFilter::kAvx2
+                                      : ProcessorHas(NeedleFilter::kSse2) ? NeedleFilter::kSse2
+                                                                          : NeedleFilter::kPortable;
+  return FindFirstNeedleWith(fastest, text, from, needles, count);
 }

@@ -9,10 +9,18 @@
 // that watches for a name, an identifier and a section header reads each
 // byte once. Empty needles are ignored. Returns npos if none is found.
 //
-// On x86 with SSE2 it compares sixteen positions at a time against each
-// needle's first and last bytes and checks only the positions where both
-// agree; elsewhere it takes the earliest of one memmem per needle.
+// On x86 it compares sixteen (SSE2) or thirty-two (AVX2) positions at a
+// time against each needle's first and last bytes and checks only the
+// positions where both agree; elsewhere, and for more than four needles,
+// it takes the earliest of one memmem per needle.
 size_t FindFirstNeedle(std::string_view text, size_t from, const std::string_view* needles,
                        size_t count);
+
+// The ways it can search, each giving the same answer; FindFirstNeedle
+// takes the fastest the processor has.
+enum class NeedleFilter { kPortable, kSse2, kAvx2 };
+bool ProcessorHas(NeedleFilter filter);
+size_t FindFirstNeedleWith(NeedleFilter filter, std::string_view text, size_t from,
+                           const std::string_view* needles, size_t count);
 
 #endif  // LINEIO_NEEDLE_SEARCH_H_

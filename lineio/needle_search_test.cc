@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ size_t Naive(const std::string& text, size_t from, const std::vector<std::string
 // Every placement of one to six needles (the filtered counts and beyond
 // them), near misses that share a needle's first and last bytes, matches
 // in the last bytes of the text, and every start: as the slow way finds.
-TEST(FindFirstNeedleTest, FindsTheFirstMatchOfAnyNeedleWhereverItLies) {
+void ExpectFirstMatches(NeedleFilter filter) {
   const std::vector<std::string_view> all = {"KsL091D0460000", "Bench New", "[CustomTape]",
                                              "K0", "x", "", "Bench Nxw"};
   unsigned seed = 7;
@@ -38,14 +39,28 @@ TEST(FindFirstNeedleTest, FindsTheFirstMatchOfAnyNeedleWhereverItLies) {
         }
       }
       for (size_t from = 0; from <= text.size(); from += 1 + next() % 5) {
-        ASSERT_EQ(FindFirstNeedle(text, from, needles.data(), needles.size()),
+        ASSERT_EQ(FindFirstNeedleWith(filter, text, from, needles.data(), needles.size()),
                   Naive(text, from, needles))
             << "needles " << count << " from " << from << " in \"" << text << "\"";
       }
     }
   }
   const std::string_view none[] = {""};
-  EXPECT_EQ(FindFirstNeedle("text", 0, none, 1), std::string_view::npos);
+  EXPECT_EQ(FindFirstNeedleWith(filter, "text", 0, none, 1), std::string_view::npos);
+}
+
+// With each filter the processor has (and the one it uses).
+TEST(FindFirstNeedleTest, FindsTheFirstMatchOfAnyNeedleWhereverItLies) {
+  for (NeedleFilter filter : {NeedleFilter::kPortable, NeedleFilter::kSse2, NeedleFilter::kAvx2}) {
+    if (!ProcessorHas(filter)) {
+      printf("needle filter %d: not run: this processor lacks it\n", static_cast<int>(filter));
+      continue;
+    }
+    SCOPED_TRACE(static_cast<int>(filter));
+    ExpectFirstMatches(filter);
+  }
+  const std::string_view needles[] = {"b", "c"};
+  EXPECT_EQ(FindFirstNeedle("aacb", 0, needles, 2), 2u);
 }
 
 }  // namespace
