@@ -47,21 +47,27 @@ plain_gs() {  # FILE: one Ghostscript run that fits its page onto the label
     "-dDEVICEHEIGHTPOINTS=283.465 -dFIXEDMEDIA -dPSFitPage -dPDFFitPage -sOutputFile=$work/plain.ps $1"
 }
 # Rounds of a few runs of each, one after the other, so that a machine
-# that slows down for a while slows all of them alike; each figure is the
-# median of the rounds' medians.
-rounds=${ROUNDS:-7}
+# that slows down for a while slows all of them alike, and each round
+# starting with the next command, as the first of a round was seen to be
+# slower; each figure is the median of the rounds' medians.
+names=("ps job at $formats formats" "ps job at 4 formats" "pdf job at 4 formats"
+  "one Ghostscript run on the ps job" "one Ghostscript run on the pdf job")
+commands=("$(job "$work/big" "$a4")" "$(job "$work/small" "$a4")"
+  "$(job "$work/small" "$work/a4.pdf")" "$(plain_gs "$a4")" "$(plain_gs "$work/a4.pdf")")
+rounds=${ROUNDS:-10}
 for ((r = 0; r < rounds; r++)); do
-  hyperfine --style none --warmup 1 --runs 3 --export-csv "$work/round$r.csv" \
-    -n "ps job at $formats formats" "$(job "$work/big" "$a4")" \
-    -n "ps job at 4 formats" "$(job "$work/small" "$a4")" \
-    -n "pdf job at 4 formats" "$(job "$work/small" "$work/a4.pdf")" \
-    -n "one Ghostscript run on the ps job" "$(plain_gs "$a4")" \
-    -n "one Ghostscript run on the pdf job" "$(plain_gs "$work/a4.pdf")" >/dev/null
+  args=()
+  for ((i = 0; i < ${#names[@]}; i++)); do
+    k=$(((i + r) % ${#names[@]}))
+    args+=(-n "${names[k]}" "${commands[k]}")
+  done
+  hyperfine --style none --warmup 1 --runs 3 --export-csv "$work/round$r.csv" "${args[@]}" >/dev/null
 done
-# The medians, in the order run; the figures that matter as ratios.
-mapfile -t median < <(for ((i = 2; i <= 6; i++)); do
-  for ((r = 0; r < rounds; r++)); do sed -n "${i}p" "$work/round$r.csv" | cut -d, -f4; done |
-    sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+# The medians, by name, in the order above; the figures that matter as ratios.
+mapfile -t median < <(for name in "${names[@]}"; do
+  for ((r = 0; r < rounds; r++)); do
+    awk -F, -v name="$name" '$1 == name { print $4 }' "$work/round$r.csv"
+  done | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 done)
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 ms() { awk -v s="$1" 'BEGIN { printf "%.1f", s * 1000 }'; }
