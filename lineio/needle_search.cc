@@ -118,7 +118,8 @@ size_t FindFirstNeedleWith(NeedleFilter filter, std::string_view text, size_t fr
                            const std::string_view* needles, size_t count) {
   if (from >= text.size()) return kNpos;
 #if NEEDLE_SEARCH_FILTERED
-  if (filter != NeedleFilter::kPortable && count <= kMaxNeedles) {
+  // One the processor lacks would end the program: the portable way then.
+  if (filter != NeedleFilter::kPortable && count <= kMaxNeedles && ProcessorHas(filter)) {
     std::string_view used[kMaxNeedles];
     size_t n = 0, longest = 0;
     for (size_t i = 0; i < count; ++i) {

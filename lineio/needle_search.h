@@ -17,7 +17,8 @@ size_t FindFirstNeedle(std::string_view text, size_t from, const std::string_vie
                        size_t count);
 
 // The ways it can search, each giving the same answer; FindFirstNeedle
-// takes the fastest the processor has.
+// takes the fastest the processor has. A filter the processor lacks is
+// not run: the portable way answers instead.
 enum class NeedleFilter { kPortable, kSse2, kAvx2 };
 bool ProcessorHas(NeedleFilter filter);
 size_t FindFirstNeedleWith(NeedleFilter filter, std::string_view text, size_t from,
