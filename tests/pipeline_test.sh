@@ -250,15 +250,19 @@ for file in a4.pdf a4-by-name.ps ctrl-d.ps; do
 done
 echo "one Ghostscript run, one pstops run, one box and one medium in the header: ok"
 
-# Under a spooler that already holds its filters to a tighter hard CPU
-# limit than the filter's own, the filter keeps that limit rather than
-# failing every job trying to raise it, and a job is held to it.
-status=0
-err=$(KSDRIVERROOT=$root/ prlimit --cpu=2:3 "$root/lx230/lpd/lx230-filter" -Zmedia=29x90 \
-  <"$work/jobs/loop.ps" 2>&1 >/dev/null) || status=$?
-[ "$status" = 2 ] && [ "$err" = 'lx230-filter: the job went over its time limit of 2 s (ks_time_limit)' ] ||
-  fail "under a hard CPU limit of 3 s: status $status, $err"
-echo "a spooler's tighter limit holds: ok"
+# Under a spooler that already holds its filters to tighter hard limits
+# than the filter's own, the filter keeps them rather than failing every
+# job trying to raise them, and a job is held to them.
+for case in 'loop.ps|--cpu=2:3|time limit of 2 s (ks_time_limit)' \
+  'pages.ps|--fsize=1048576|output limit of 1 MiB (ks_output_limit)'; do
+  IFS='|' read -r file limit message <<<"$case"
+  status=0
+  err=$(KSDRIVERROOT=$root/ prlimit "$limit" "$root/lx230/lpd/lx230-filter" -Zmedia=29x90 \
+    <"$work/jobs/$file" 2>&1 >/dev/null) || status=$?
+  [ "$status" = 2 ] && [ "$err" = "lx230-filter: the job went over its $message" ] ||
+    fail "$file under a hard limit $limit: status $status, $err"
+done
+echo "a spooler's tighter limits hold: ok"
 
 # The rc file is the tool's to read: a FIFO or an endless file in its place
 # fails a job that names no medium, at once.
