@@ -46,15 +46,17 @@ plain_gs() {  # FILE: one Ghostscript run that fits its page onto the label
   printf 'gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ps2write -dDEVICEWIDTHPOINTS=175.748 %s' \
     "-dDEVICEHEIGHTPOINTS=283.465 -dFIXEDMEDIA -dPSFitPage -dPDFFitPage -sOutputFile=$work/plain.ps $1"
 }
-# Rounds of a few runs of each, one after the other, so that a machine
-# that slows down for a while slows all of them alike, and each round
-# starting with the next command, as the first of a round was seen to be
-# slower; each figure is the median of the rounds' medians.
+# Rounds of a few runs of each, one after the other, each round starting
+# with the next command, as the first of a round was seen to be slower.
+# Each ratio is taken within a round, where the machine's state is much
+# the same for both commands (here the time of a whole job varied by 15%
+# from one minute to the next): the figure is the median of the rounds'
+# ratios, beside their middle half.
 names=("ps job at $formats formats" "ps job at 4 formats" "pdf job at 4 formats"
   "one Ghostscript run on the ps job" "one Ghostscript run on the pdf job")
 commands=("$(job "$work/big" "$a4")" "$(job "$work/small" "$a4")"
   "$(job "$work/small" "$work/a4.pdf")" "$(plain_gs "$a4")" "$(plain_gs "$work/a4.pdf")")
-rounds=${ROUNDS:-10}
+rounds=${ROUNDS:-15}
 for ((r = 0; r < rounds; r++)); do
   args=()
   for ((i = 0; i < ${#names[@]}; i++)); do
@@ -63,18 +65,25 @@ for ((r = 0; r < rounds; r++)); do
   done
   hyperfine --style none --warmup 1 --runs 3 --export-csv "$work/round$r.csv" "${args[@]}" >/dev/null
 done
-# The medians, by name, in the order above; the figures that matter as ratios.
-mapfile -t median < <(for name in "${names[@]}"; do
+# Each round's median of a command, by name.
+median_of() {  # ROUND NAME
+  awk -F, -v name="$2" '$1 == name { print $4 }' "$work/round$1.csv"
+}
+# A over B in each round: their median, and the lower and upper quartiles.
+ratio() {  # NAME-A NAME-B
   for ((r = 0; r < rounds; r++)); do
-    awk -F, -v name="$name" '$1 == name { print $4 }' "$work/round$r.csv"
-  done | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-done)
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-ms() { awk -v s="$1" 'BEGIN { printf "%.1f", s * 1000 }'; }
-echo "filter, median of $rounds rounds of 3 runs: ps job at $formats formats $(ms "${median[0]}") ms, at 4 formats" \
-  "$(ms "${median[1]}") ms ($(ratio "${median[0]}" "${median[1]}") times); pdf job" \
-  "$(ms "${median[2]}") ms; one Ghostscript run fitting the page: ps $(ms "${median[3]}") ms," \
-  "pdf $(ms "${median[4]}") ms"
-echo "ps job / its Ghostscript run: $(ratio "${median[1]}" "${median[3]}"); pdf job / its" \
-  "Ghostscript run: $(ratio "${median[2]}" "${median[4]}") (target 1.2 or less for each)"
+    awk -v a="$(median_of "$r" "$1")" -v b="$(median_of "$r" "$2")" 'BEGIN { print a / b }'
+  done | sort -g | awk '{ v[NR] = $1 }
+    END { printf "%.2f (middle half %.2f-%.2f)", v[int((NR + 1) / 2)], v[int((NR + 3) / 4)], v[int((3 * NR + 3) / 4)] }'
+}
+ms() {  # NAME: the median of its rounds' medians, in ms
+  for ((r = 0; r < rounds; r++)); do median_of "$r" "$1"; done |
+    sort -g | awk '{ v[NR] = $1 } END { printf "%.1f", v[int((NR + 1) / 2)] * 1000 }'
+}
+echo "filter, $rounds rounds of 3 runs, medians: ps job at $formats formats $(ms "${names[0]}") ms," \
+  "at 4 formats $(ms "${names[1]}") ms; pdf job $(ms "${names[2]}") ms; one Ghostscript run" \
+  "fitting the page: ps $(ms "${names[3]}") ms, pdf $(ms "${names[4]}") ms"
+echo "ps job at $formats formats / at 4: $(ratio "${names[0]}" "${names[1]}") (target 1.2 or less)"
+echo "ps job / its Ghostscript run: $(ratio "${names[1]}" "${names[3]}"); pdf job / its" \
+  "Ghostscript run: $(ratio "${names[2]}" "${names[4]}") (target 1.2 or less for each)"
 [ -n "${KS_KEEP-}" ] || rm -rf "$work"
