@@ -49,8 +49,8 @@ plain_gs() {  # FILE: one Ghostscript run that fits its page onto the label
 # Rounds of a few runs of each, one after the other, each round starting
 # with the next command, as the first of a round was seen to be slower.
 # Each ratio is taken within a round, where the machine's state is much
-# the same for both commands (here the time of a whole job varied by 15%
-# from one minute to the next): the figure is the median of the rounds'
+# the same for both commands (here one Ghostscript run took 70 to 120 ms
+# from one second to the next): the figure is the median of the rounds'
 # ratios, beside their middle half.
 names=("ps job at $formats formats" "ps job at 4 formats" "pdf job at 4 formats"
   "one Ghostscript run on the ps job" "one Ghostscript run on the pdf job")
