@@ -149,6 +149,8 @@ done
 a4 a4-pdf | gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/jobs/a4.pdf" -
 printf 'Just text, no PostScript.\n' >"$work/jobs/text.txt"
 printf '%%PDF-1.4\nnot a PDF at all\n' >"$work/jobs/junk.pdf"
+# A job that draws nothing: Ghostscript still makes a blank page of it.
+printf '%%!PS\n%%%%BoundingBox: 0 0 2000 2000\n' >"$work/jobs/blank.ps"
 # Jobs that never end or write without end, scaled by Ghostscript.
 printf '%%!PS\n%%%%BoundingBox: 0 0 2000 2000\n{} loop\n' >"$work/jobs/loop.ps"
 printf '%%!PS\n%%%%BoundingBox: 0 0 2000 2000\n<< /PageSize [2000 2000] >> setpagedevice
@@ -239,16 +241,30 @@ exec %s "$@"
 done
 chmod 755 "$work/count"/*
 { printf '\004'; cat "$work/jobs/a4-by-name.ps"; } >"$work/jobs/ctrl-d.ps"
-for file in a4.pdf a4-by-name.ps ctrl-d.ps; do
+# A job Ghostscript finds no page in fails with nothing sent, and, failed
+# or not, the job's own directory goes with it.
+mkdir "$work/tmpdir"
+for file in a4.pdf a4-by-name.ps ctrl-d.ps junk.pdf blank.ps; do
   : >"$work/runs"
-  PATH=$work/count:$PATH filter230 '-Zmedia=Label 62x100' <"$work/jobs/$file" >"$work/one.ps"
+  status=0
+  err=$(TMPDIR=$work/tmpdir PATH=$work/count:$PATH filter230 '-Zmedia=Label 62x100' \
+    <"$work/jobs/$file" 2>&1 >"$work/one.ps") || status=$?
+  [ -z "$(ls -A "$work/tmpdir")" ] || fail "$file left $(ls -A "$work/tmpdir") behind"
+  case $file in
+    junk.pdf | blank.ps)
+      [ "$status" = 2 ] && [ "$err" = 'lx230-filter: Ghostscript found no page in the job' ] &&
+        [ ! -s "$work/one.ps" ] || fail "$file: status $status, $err"
+      continue
+      ;;
+  esac
   [ "$(sort "$work/runs" | tr '\n' ' ')" = 'gs pstops ' ] ||
     fail "$file: ran $(tr '\n' ' ' <"$work/runs")instead of one gs and one pstops"
   # What reaches the printer: one %%BoundingBox and one %%DocumentMedia, the medium's.
   [ "$(grep -a '^%%BoundingBox:\|^%%DocumentMedia:' "$work/one.ps")" = "%%DocumentMedia: plain 175 283 0 () ()
 %%BoundingBox: 0 0 175 283" ] || fail "$file: header $(grep -a 'BoundingBox\|DocumentMedia' "$work/one.ps")"
 done
-echo "one Ghostscript run, one pstops run, one box and one medium in the header: ok"
+echo "one Ghostscript run, one pstops run, one box and one medium in the header;" \
+  "no page: failed; no debris: ok"
 
 # Under a spooler that already holds its filters to tighter hard limits
 # than the filter's own, the filter keeps them rather than failing every
