@@ -263,6 +263,13 @@ for file in a4.pdf a4-by-name.ps ctrl-d.ps junk.pdf blank.ps; do
   [ "$(grep -a '^%%BoundingBox:\|^%%DocumentMedia:' "$work/one.ps")" = "%%DocumentMedia: plain 175 283 0 () ()
 %%BoundingBox: 0 0 175 283" ] || fail "$file: header $(grep -a 'BoundingBox\|DocumentMedia' "$work/one.ps")"
 done
+# Where the kernel gives no random name, mktemp makes the directory.
+mount --bind /dev/null /proc/sys/kernel/random/uuid
+TMPDIR=$work/tmpdir filter230 '-Zmedia=Label 62x100' <"$work/jobs/a4-by-name.ps" >"$work/one.ps" ||
+  fail "without the kernel's random name, a job failed"
+umount /proc/sys/kernel/random/uuid
+grep -aq '^%%DocumentMedia: plain 175 283 ' "$work/one.ps" && [ -z "$(ls -A "$work/tmpdir")" ] ||
+  fail "without the kernel's random name: $(ls -A "$work/tmpdir")"
 echo "one Ghostscript run, one pstops run, one box and one medium in the header;" \
   "no page: failed; no debris: ok"
 
