@@ -118,9 +118,16 @@ diff -r <(cd "$work/f/opt/kestrel/Tavlix/lx230/inf" && cat -- * | normal) \
 echo "$arch: in an empty root (busybox as /bin/sh), the same results as on the full system: ok"
 
 # 5. The autopkgtest in a Debian chroot of ARCH.
-mmdebstrap --quiet --variant=apt --architectures="$arch" \
-  --include=apt-utils,dpkg-dev,lprng,psutils,ghostscript bookworm "$work/chroot.tar" ||
-  fail "mmdebstrap could not make a bookworm $arch chroot"
+# The mirror can fail a fetch for a while (a hash sum mismatch during its own
+# update, a dropped connection): three tries, a minute apart, before failing.
+for try in 1 2 3; do
+  mmdebstrap --quiet --variant=apt --architectures="$arch" \
+    --include=apt-utils,dpkg-dev,lprng,psutils,ghostscript bookworm "$work/chroot.tar" && break
+  rm -f "$work/chroot.tar"
+  [ "$try" = 3 ] && fail "mmdebstrap could not make a bookworm $arch chroot in 3 tries"
+  echo "$arch: mmdebstrap failed (try $try of 3); trying again in a minute" >&2
+  sleep 60
+done
 # autopkgtest's unshare testbed maps root to subordinate ids, which
 # /etc/subuid and /etc/subgid must grant: granted here in a private mount
 # namespace only.
