@@ -120,9 +120,10 @@ echo "$arch: in an empty root (busybox as /bin/sh), the same results as on the f
 # 5. The autopkgtest in a Debian chroot of ARCH.
 # The release and its updates, not the security suite: a mirror of that one
 # has served an i386 index that disagreed with its own Release file for days,
-# and apt then refuses the whole chroot. The host's own suite (make test)
-# runs on the security updates. The mirror can also fail a fetch for a while
-# (a sync in progress, a dropped connection): three tries, a minute apart.
+# and apt then refuses the whole chroot. make test runs on the host's own
+# packages, security updates and all. The mirror can also fail a fetch for
+# a while (a sync in progress, a dropped connection): three tries, a minute
+# apart.
 mirror=http://deb.debian.org/debian
 for try in 1 2 3; do
   mmdebstrap --quiet --variant=apt --architectures="$arch" \
