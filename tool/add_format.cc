@@ -8,6 +8,7 @@
 #include "lineio/rewrite.h"
 #include "tool/format_id.h"
 #include "tool/lookup.h"
+#include "tool/one_pass.h"
 #include "tool/operations.h"
 #include "tool/spooler.h"
 
@@ -52,109 +53,6 @@ Status NewFormatId(const FormatRequest& request, const DataSet& data, TimeSource
   return Status::Error(EEXIST);
 }
 
-// What staging an add in one read of each file came to; kFailed with
-// *status saying why.
-enum class Once { kStaged, kIdInUse, kStartOver, kFailed };
-
-// Stages the common add reading each data file once: while each file is
-// copied, its pass looks for the format of request.name (the first entry
-// of that name in the func list; the paper info file must name it alike),
-// leaves out its lines, checks that no line holds |id| yet, and enters the
-// new format under |id|. Anything else is left to the general way, which
-// looks first: kIdInUse (|id| is taken) and kStartOver (the old format is
-// named in the paper info file alone or under another identifier, or a line
-// of it comes before its entry) leave nothing staged. |*old_id|: the
-// identifier of the format replaced, if any.
-Once StageAddOnce(DataSet& data, const FormatRequest& request, const std::string& id,
-                  const std::string& paper_entry, std::string* old_id, Status* status) {
-  const std::string_view name = request.name;
-  std::string old;      // the old format's identifier, once its entry is met
-  bool in_use = false;  // a line holds |id|
-  // Seen first, and never applying: a line that holds |id| marks it taken.
-  const LineEdit taken{id, LineEdit::Action::kCopy, "",
-                       [&](std::string_view line) {
-                         if (FormatIdIn(line) == id) in_use = true;
-                         return false;
-                       },
-                       nullptr};
-  // Lines of the old format, once it is known.
-  const LineEdit old_lines{"", LineEdit::Action::kDrop, "",
-                           [&](std::string_view line) { return FormatIdIn(line) == old; },
-                           nullptr, &old};
-  const LineEdit func_entry{std::string(name), LineEdit::Action::kDrop, "",
-                            [&](std::string_view line) {
-                              const std::string_view found = EntryIdNamed(line, name);
-                              if (found.empty()) return false;
-                              if (old.empty()) old = found;
-                              return found == old;
-                            },
-                            nullptr};
-  const LineEdit insert{kCustomTapeHeader, LineEdit::Action::kInsertAfter,
-                        FuncListLine(id, request.name), nullptr, nullptr};
-  auto fail = [&](Once why) {
-    data.Abandon();
-    return why;
-  };
-  auto failed = [&](const Status& why) {
-    *status = why;
-    return fail(Once::kFailed);
-  };
-  if (Status staged =
-          data.RewriteInPlace(DataFile::kFuncList, {taken, func_entry, old_lines, insert}, "");
-      !staged.ok()) {
-    return failed(staged);
-  }
-  if (in_use) return fail(Once::kIdInUse);
-  if (!old.empty()) {
-    // A line of the old format before its entry was copied before it was
-    // known: then the general way. The copy is looked at, not the file.
-    FILE* copy;
-    if (Status opened = data.OpenStagedCopy(DataFile::kFuncList, &copy); !opened.ok()) {
-      return failed(opened);
-    }
-    const Status early = FindIdLineIn(copy, old);
-    fclose(copy);
-    if (early.ok()) return fail(Once::kStartOver);
-    if (!early.not_found()) return failed(early);
-  }
-
-  std::string paper_old;  // the paper info file's first entry of the name
-  const LineEdit paper_named{std::string(name), LineEdit::Action::kCopy, "",
-                             [&](std::string_view line) {
-                               const std::string_view found = EntryIdNamed(line, name);
-                               if (!found.empty() && paper_old.empty()) paper_old = found;
-                               return false;
-                             },
-                             nullptr};
-  std::vector<LineEdit> paper_edits = {taken, paper_named};
-  if (!old.empty()) paper_edits.push_back(old_lines);
-  if (Status staged = data.RewriteInPlace(DataFile::kPaperInfo, paper_edits, paper_entry);
-      !staged.ok()) {
-    return failed(staged);
-  }
-  if (in_use) return fail(Once::kIdInUse);
-  if (paper_old != old) return fail(Once::kStartOver);
-
-  std::vector<LineEdit> area_edits = {taken};
-  if (!old.empty()) area_edits.push_back(old_lines);
-  if (Status staged = data.RewriteInPlace(DataFile::kImagingArea, area_edits,
-                                          ImagingAreaLine(id, request.width, request.height));
-      !staged.ok()) {
-    return failed(staged);
-  }
-  if (in_use) return fail(Once::kIdInUse);
-  if (!old.empty()) {
-    const std::vector<std::string> ids = {old};
-    if (Status staged =
-            data.RewriteInPlace(DataFile::kRc, {RemovalEdit(EntryLines::kSettings, ids, id)}, "");
-        !staged.ok()) {
-      return failed(staged);
-    }
-  }
-  *old_id = old;
-  return Once::kStaged;
-}
-
 // The general way: the old format's identifiers and a free new one are
 // looked up first, then every file is staged.
 Status StageAddLooking(DataSet& data, const FormatRequest& request, TimeSource now,
@@ -196,17 +94,22 @@ Status StageAdd(DataSet& data, const FormatRequest& request, TimeSource now,
   // the general way knows that rule.
   if (IsFormatId(request.name)) return StageAddLooking(data, request, now, old_ids, id);
   for (int i = 0; i < kIdTries; ++i) {
-    std::string paper_entry, old;
-    if (Status made = IdFromClock(request, now, id); !made.ok()) return made;
-    if (Status entry = PaperEntry(request, *id, &paper_entry); !entry.ok()) return entry;
+    NewEntry entry;
+    if (Status made = IdFromClock(request, now, &entry.id); !made.ok()) return made;
+    if (Status line = PaperEntry(request, entry.id, &entry.paper_line); !line.ok()) return line;
+    entry.func_line = FuncListLine(entry.id, request.name);
+    entry.area_line = ImagingAreaLine(entry.id, request.width, request.height);
+    std::string old;
     Status status;
-    switch (StageAddOnce(data, request, *id, paper_entry, &old, &status)) {
-      case Once::kStaged:
+    switch (StageOnce(data, request.name, &entry, &old, &status)) {
+      case OnePass::kStaged:
         if (!old.empty()) old_ids->push_back(old);
+        *id = entry.id;
         return {};
-      case Once::kIdInUse: continue;
-      case Once::kStartOver: return StageAddLooking(data, request, now, old_ids, id);
-      case Once::kFailed: return status;
+      case OnePass::kIdInUse: continue;
+      case OnePass::kNotFound:  // an add stages its entry whatever it finds
+      case OnePass::kStartOver: return StageAddLooking(data, request, now, old_ids, id);
+      case OnePass::kFailed: return status;
     }
   }
   return Status::Error(EEXIST);
@@ -215,10 +118,11 @@ Status StageAdd(DataSet& data, const FormatRequest& request, TimeSource now,
 }  // namespace
 
 Status AddFormat(FormatRequest request, DataSet& data, TimeSource now) {
-  // The format of the same name goes first, as a delete would take it; its
-  // removal and the new entry are staged as one change, committed once the
-  // spooler-side tool has done both.
-  if (Status deleted = RunSpoolerDelete(request, data); !deleted.ok()) return deleted;
+  // The format of the same name goes, as a delete would take it; its
+  // removal and the new entry are staged as one change before the
+  // spooler-side tool is asked to do either, so that a data file that
+  // cannot be changed stops the run first, and committed once it has done
+  // both.
   std::vector<std::string> old_ids;
   std::string id;
   Status staged = StageAdd(data, request, now, &old_ids, &id);
@@ -226,6 +130,10 @@ Status AddFormat(FormatRequest request, DataSet& data, TimeSource now) {
   if (!staged.ok()) {
     data.Abandon();
     return staged;
+  }
+  if (Status deleted = RunSpoolerDelete(request, data); !deleted.ok()) {
+    data.Abandon();
+    return deleted;
   }
   const Status added = RunSpoolerTool(AddCommand(request.path, request.queue, request.name,
                                                  request.width, request.height, id));

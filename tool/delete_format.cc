@@ -5,6 +5,7 @@
 #include "lineio/rewrite.h"
 #include "tool/format_id.h"
 #include "tool/lookup.h"
+#include "tool/one_pass.h"
 #include "tool/operations.h"
 #include "tool/spooler.h"
 
@@ -91,23 +92,48 @@ Status RunSpoolerDelete(const FormatRequest& request, const DataSet& data) {
   return RunSpoolerTool(DeleteCommand(scratch.path, request.queue, request.name));
 }
 
-Status DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
-                           std::vector<std::string>* ids, bool* by_id) {
-  if (Status deleted = RunSpoolerDelete(request, data); !deleted.ok()) return deleted;
-  // Everything is looked up before anything changes.
-  return FindFormatIds(request, data, ids, by_id);
-}
+namespace {
 
-Status DeleteFormat(FormatRequest request, DataSet& data) {
+// Stages the removal of request.name: in one read of each file where it
+// can, else looking first. NotFound, with nothing staged, if no file names
+// it.
+Status StageDelete(const FormatRequest& request, DataSet& data) {
+  // A name that is an identifier may stand for a format left half entered:
+  // the general way knows that rule.
+  if (!IsFormatId(request.name)) {
+    std::string old;
+    Status status;
+    switch (StageOnce(data, request.name, nullptr, &old, &status)) {
+      case OnePass::kStaged: return {};
+      case OnePass::kNotFound: return Status::NotFound();
+      case OnePass::kFailed: return status;
+      case OnePass::kIdInUse:  // only an add has a new identifier
+      case OnePass::kStartOver: break;
+    }
+  }
   std::vector<std::string> ids;
   bool by_id = false;
-  if (Status found = DeleteOnSpoolerSide(request, data, &ids, &by_id); !found.ok()) return found;
-
+  if (Status found = FindFormatIds(request, data, &ids, &by_id); !found.ok()) return found;
   size_t edited = 0;
   if (Status staged = StageRemoval(data, ids, &edited); !staged.ok()) return staged;
   if (by_id && edited == 0) {
     data.Abandon();
     return Status::NotFound();
   }
+  return {};
+}
+
+}  // namespace
+
+Status DeleteFormat(FormatRequest request, DataSet& data) {
+  // Everything is staged before the spooler-side tool is asked: a data file
+  // that cannot be changed stops the run before the spooler side changes.
+  const Status staged = StageDelete(request, data);
+  if (!staged.ok() && !staged.not_found()) return staged;
+  if (Status deleted = RunSpoolerDelete(request, data); !deleted.ok()) {
+    data.Abandon();
+    return deleted;
+  }
+  if (staged.not_found()) return staged;
   return data.Commit();
 }

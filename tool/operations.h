@@ -9,8 +9,10 @@
 #include "tool/format_request.h"
 
 // The two operations on a model's data set, opened for a change. Both first
-// have the spooler-side tool do its part and touch no data file if it
-// fails; then they change the data files as one unit (all or nothing).
+// stage their change to the data files, then have the spooler-side tool do
+// its part, and commit only if it succeeded: the data files change as one
+// unit (all or nothing), and a data file that cannot be changed stops the
+// run before the spooler side is touched.
 // Each returns its Status: ok when done, SpoolerFailed when the
 // spooler-side tool failed (it has spoken for itself), or the error.
 
@@ -32,10 +34,6 @@ Status FindFormatIds(const FormatRequest& request, const DataSet& data,
 // What both operations begin with: the spooler-side tool deletes
 // request.name (SpoolerFailed if it fails).
 Status RunSpoolerDelete(const FormatRequest& request, const DataSet& data);
-
-// RunSpoolerDelete, then FindFormatIds.
-Status DeleteOnSpoolerSide(const FormatRequest& request, const DataSet& data,
-                        std::vector<std::string>* ids, bool* by_id);
 
 // What removing the format of |ids| does to a data file of |lines|: its
 // lines go, and an rc setting naming it is reset, or renamed to |new_id|
