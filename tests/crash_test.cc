@@ -23,12 +23,15 @@
 
 #include <climits>
 #include <functional>
+#include <array>
 #include <map>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "tests/reader_view.h"
 #include "tests/test_util.h"
+#include "tool/transaction.h"
 
 namespace {
 
@@ -113,36 +116,85 @@ bool StepOf(pid_t pid, const __ptrace_syscall_info& info, const std::string& inf
 
 enum class Traced { kKilled, kEnded, kUntraceable };
 
-// Runs the tool traced; |at_step| is called at the entry of each step (the
-// call not made yet) with its number from 0, and returns whether to kill
-// the tool there. |reads|: opens for reading are steps too.
+// The tool run under ptrace, stopped at the entry of each of its steps in
+// turn (the call not made yet).
+class Tracer {
+ public:
+  // |reads|: opens for reading are steps too.
+  Tracer(const std::string& cwd, const std::string& inf, const std::vector<std::string>& args,
+         bool reads = false)
+      : inf_(inf), reads_(reads), pid_(Start(cwd, args, true)) {
+    int status = 0;
+    waitpid(pid_, &status, 0);  // stopped at the exec
+    if (!WIFSTOPPED(status)) {
+      ended_ = untraceable_ = true;
+      return;
+    }
+    ptrace(PTRACE_SETOPTIONS, pid_, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+  }
+  ~Tracer() { Kill(); }
+
+  bool untraceable() const { return untraceable_; }
+  pid_t pid() const { return pid_; }
+
+  // Runs the tool to the entry of its next step: false once it has ended.
+  bool Next(Step* step) {
+    int status = 0, signal = 0;
+    while (!ended_) {
+      ptrace(PTRACE_SYSCALL, pid_, nullptr, signal);
+      if (waitpid(pid_, &status, 0) != pid_ || !WIFSTOPPED(status)) {
+        ended_ = true;
+        break;
+      }
+      signal = 0;
+      if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+        signal = WSTOPSIG(status);  // delivered on
+        continue;
+      }
+      __ptrace_syscall_info info{};
+      ptrace(PTRACE_GET_SYSCALL_INFO, pid_, reinterpret_cast<void*>(sizeof info), &info);
+      if (info.op == PTRACE_SYSCALL_INFO_ENTRY && StepOf(pid_, info, inf_, reads_, step)) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void Kill() {
+    if (ended_) return;
+    kill(-pid_, SIGKILL);
+    int status;
+    waitpid(pid_, &status, 0);
+    ended_ = true;
+  }
+
+ private:
+  std::string inf_;
+  bool reads_;
+  pid_t pid_;
+  bool ended_ = false;
+  bool untraceable_ = false;
+};
+
+// Runs the tool traced; |at_step| is called at the entry of each step with
+// its number from 0, and returns whether to kill the tool there.
 Traced Trace(const std::string& cwd, const std::string& inf, const std::vector<std::string>& args,
              const std::function<bool(int, pid_t, const Step&)>& at_step, bool reads = false) {
-  const pid_t pid = Start(cwd, args, true);
-  int status = 0;
-  waitpid(pid, &status, 0);  // stopped at the exec
-  if (!WIFSTOPPED(status)) return Traced::kUntraceable;
-  ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
-  int steps = 0, signal = 0;
-  for (;;) {
-    ptrace(PTRACE_SYSCALL, pid, nullptr, signal);
-    if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) return Traced::kEnded;
-    signal = 0;
-    if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
-      signal = WSTOPSIG(status);  // delivered on
-      continue;
-    }
-    __ptrace_syscall_info info{};
-    ptrace(PTRACE_GET_SYSCALL_INFO, pid, reinterpret_cast<void*>(sizeof info), &info);
-    Step step;
-    if (info.op != PTRACE_SYSCALL_INFO_ENTRY || !StepOf(pid, info, inf, reads, &step)) continue;
-    if (at_step(steps++, pid, step)) {
-      kill(-pid, SIGKILL);
-      waitpid(pid, &status, 0);
+  Tracer tracer(cwd, inf, args, reads);
+  if (tracer.untraceable()) return Traced::kUntraceable;
+  Step step;
+  for (int steps = 0; tracer.Next(&step); ++steps) {
+    if (at_step(steps, tracer.pid(), step)) {
+      tracer.Kill();
       return Traced::kKilled;
     }
   }
+  return Traced::kEnded;
 }
+
+constexpr char kUntraceable[] =
+    "this process cannot trace another here (a 32-bit build run through qemu-user, which has "
+    "no ptrace): the native suite runs these checks";
 
 std::string Filler(const char* prefix, int lines) {
   std::string text;
@@ -188,11 +240,24 @@ class DiskModel {
     return content != content_.end() && content->second == ReadFile(inf_ + name);
   }
 
-  // Lays out what survives the power cut in the data directory |dir|.
-  void LayOut(const std::string& dir) const {
+  // Lays out what survives the power cut in the data directory |dir|: a
+  // file's bytes written since its last flush are lost (|trashed| false),
+  // or, as a disk may leave them, trashed: there, but as garbage.
+  void LayOut(const std::string& dir, bool trashed) const {
     for (const auto& [name, inode] : entries_) {
       auto content = content_.find(inode);
-      WriteFile(dir + name, content == content_.end() ? "" : content->second, 0666);
+      std::string bytes = content == content_.end() ? "" : content->second;
+      struct stat st;
+      if (trashed && lstat((inf_ + name).c_str(), &st) == 0 && st.st_ino == inode) {
+        const std::string now = ReadFile(inf_ + name);
+        if (now != bytes) {
+          // Zeros for a file never flushed, as a power cut leaves most
+          // often; other garbage past what was flushed.
+          const std::string kept = bytes.substr(0, std::min(bytes.size(), now.size()));
+          bytes = kept + std::string(now.size() - kept.size(), bytes.empty() ? '\0' : '\xA5');
+        }
+      }
+      WriteFile(dir + name, bytes, 0666);
     }
   }
 
@@ -231,29 +296,38 @@ class CrashTest : public ::testing::Test {
 
   // The data files with new identifiers made alike, so that two runs of one
   // operation compare equal.
-  static std::vector<std::string> Normalized(const TestData& data) {
+  static std::vector<std::string> Normalized(const std::vector<std::string>& contents) {
     static const std::regex fresh("KsL051D046[0-9A-F]{5}");
     std::vector<std::string> files;
-    for (const std::string& content : data.Snapshot()) {
+    for (const std::string& content : contents) {
       files.push_back(std::regex_replace(content, fresh, "KsL<new>"));
     }
     return files;
   }
 
-  // After a listing has recovered it: all old (|expect_new| false) or all
-  // new, and nothing else in the directory.
+  // All old (|expect_new| false) or all new: first as a reader sees it,
+  // changing nothing; then as the next writer (a delete of a name no file
+  // holds) leaves it, with nothing else in the directory.
   void ExpectRecovered(const TestData& data, bool expect_new, const std::string& what) {
+    const std::vector<std::string> names = ListDir(data.inf());
+    ExpectState(Normalized(ReaderView(data)), expect_new, what + ", read");
+    EXPECT_EQ(ListDir(data.inf()), names) << what << ": the reader changed the directory";
     RunOptions options;
     options.cwd = data.root;
-    const RunResult list = RunProgram(KS_TOOL_BINARY, {"kstapefmtlpr_lx230", "-l"}, options);
-    EXPECT_EQ(list.status, 0) << what << ": " << list.out;
-    const std::vector<std::string> files = Normalized(data);
+    const RunResult recovered = RunProgram(
+        KS_TOOL_BINARY, {"kstapefmtlpr_lx230", "-P", "LX-230", "-d", "No such format"}, options);
+    EXPECT_EQ(recovered.status, 0) << what << ": " << recovered.out;
+    ExpectState(Normalized(data.Snapshot()), expect_new, what + ", recovered");
+    EXPECT_EQ(ListDir(data.inf()).size(), 4u) << what;
+  }
+
+  void ExpectState(const std::vector<std::string>& files, bool expect_new,
+                   const std::string& what) {
     if (expect_new) {
       EXPECT_TRUE(files == new_) << what << ": not all new";
     } else {
-      EXPECT_TRUE(files == Normalized(old_)) << what << ": not all old";
+      EXPECT_TRUE(files == Normalized(old_.Snapshot())) << what << ": not all old";
     }
-    EXPECT_EQ(ListDir(data.inf()).size(), 4u) << what;
   }
 
   // Runs |args| against a data set that |prepare| lays out: undisturbed
@@ -269,7 +343,7 @@ class CrashTest : public ::testing::Test {
       RunOptions options;
       options.cwd = data.root;
       ASSERT_EQ(RunProgram(KS_TOOL_BINARY, args, options).status, 0);
-      new_ = Normalized(data);
+      new_ = Normalized(data.Snapshot());
     }
     TempDir dir;
     TestData data(dir.path());
@@ -285,10 +359,13 @@ class CrashTest : public ::testing::Test {
     int steps = 0;
     const Traced traced = Trace(data.root, data.inf(), args, [&](int n, pid_t pid, const Step& step) {
       const std::string at = "step " + std::to_string(n) + " (" + step.name + ")";
-      // A power cut just before this step.
-      for (const std::string& name : ListDir(cut.inf())) unlink((cut.inf() + name).c_str());
-      disk.LayOut(cut.inf());
-      ExpectRecovered(cut, n > commit_step, "power cut at " + at);
+      // A power cut just before this step, unflushed bytes lost or trashed.
+      for (bool trashed : {false, true}) {
+        for (const std::string& name : ListDir(cut.inf())) unlink((cut.inf() + name).c_str());
+        disk.LayOut(cut.inf(), trashed);
+        ExpectRecovered(cut, n > commit_step,
+                        (trashed ? "power cut, unflushed bytes trashed, at " : "power cut at ") + at);
+      }
       // What this step relies on is on disk.
       if (step.kind == Step::kRename) {
         EXPECT_TRUE(disk.Flushed(step.name)) << at << ": renamed before it was flushed";
@@ -311,10 +388,7 @@ class CrashTest : public ::testing::Test {
       steps = n + 1;
       return false;
     });
-    if (traced == Traced::kUntraceable) {
-      GTEST_SKIP() << "this process cannot trace another here (a 32-bit build run through "
-                      "qemu-user, which has no ptrace): the native suite runs these checks";
-    }
+    if (traced == Traced::kUntraceable) GTEST_SKIP() << kUntraceable;
     ASSERT_NE(commit_step, INT_MAX) << "no commit point seen";
     ASSERT_GT(steps, 0);
     for (int k = 0; k < steps; ++k) {
@@ -352,8 +426,7 @@ TEST_F(CrashTest, EveryStepIsDurableAndAKillOrPowerCutLeavesAllOldOrAllNew) {
   if (Trace(killed.root, killed.inf(), replace,
             [](int, pid_t, const Step& step) { return step.kind == Step::kRename; }) !=
       Traced::kKilled) {
-    GTEST_SKIP() << "this process cannot trace another here (a 32-bit build run through "
-                    "qemu-user, which has no ptrace): the native suite runs these checks";
+    GTEST_SKIP() << kUntraceable;
   }
   std::map<std::string, std::string> left;
   for (const std::string& name : ListDir(killed.inf())) left[name] = ReadFile(killed.inf() + name);
@@ -364,23 +437,34 @@ TEST_F(CrashTest, EveryStepIsDurableAndAKillOrPowerCutLeavesAllOldOrAllNew) {
   };
   // The old content here is what the replace was to leave.
   interrupted(old_);
-  Exercise("recovery", {"kstapefmtlpr_lx230", "-l"}, interrupted, true);
+  Exercise("recovery", {"kstapefmtlpr_lx230", "-P", "LX-230", "-d", "No such format"},
+           interrupted, true);
 }
 
-// An add, new or replacing, reads each data file once: it looks for the
-// old format and checks the new identifier while it copies. So does a
-// listing of a data set as the tool leaves it.
-TEST_F(CrashTest, AnAddOrAListingReadsEachDataFileOnce) {
-  for (const char* name : {"Fresh", "Crash", ""}) {
-    SCOPED_TRACE(name);
+// An add, new or replacing, and a delete read each data file once: they
+// look for the old format and check the new identifier while they copy. So
+// does a listing of a data set as the tool leaves it (its snapshot opens
+// the rc file too, unread).
+TEST_F(CrashTest, AnAddADeleteOrAListingReadsEachDataFileOnce) {
+  struct Run {
+    std::vector<std::string> args;
+    int rc_opens;
+    const char* entered;  // a line the func list has afterwards
+  };
+  const Run kRuns[] = {
+      {{"-P", "LX-230", "-n", "Fresh", "-w", "29", "-h", "70"}, 0, "/Fresh\n"},
+      {{"-P", "LX-230", "-n", "Crash", "-w", "29", "-h", "70"}, 1, "/Crash\n"},
+      {{"-P", "LX-230", "-d", "Crash"}, 1, "[CustomTape]\nTail0"},
+      {{"-l"}, 1, nullptr},
+  };
+  for (const Run& run : kRuns) {
+    std::vector<std::string> args = {"kstapefmtlpr_lx230"};
+    args.insert(args.end(), run.args.begin(), run.args.end());
+    SCOPED_TRACE(args[1] + " " + args.back());
     TempDir dir;
     TestData data(dir.path());
     Restore(data);
     std::map<std::string, int> opens;
-    const std::vector<std::string> args =
-        *name != '\0' ? std::vector<std::string>{"kstapefmtlpr_lx230", "-P", "LX-230", "-n", name,
-                                                 "-w", "29", "-h", "70"}
-                       : std::vector<std::string>{"kstapefmtlpr_lx230", "-l"};
     const Traced traced = Trace(
         data.root, data.inf(), args,
         [&](int, pid_t, const Step& step) {
@@ -388,18 +472,91 @@ TEST_F(CrashTest, AnAddOrAListingReadsEachDataFileOnce) {
           return false;
         },
         true);
-    if (traced == Traced::kUntraceable) {
-      GTEST_SKIP() << "this process cannot trace another here (a 32-bit build run through "
-                      "qemu-user, which has no ptrace): the native suite runs these checks";
-    }
+    if (traced == Traced::kUntraceable) GTEST_SKIP() << kUntraceable;
     EXPECT_EQ(opens[Basename(data.func())], 1);
     EXPECT_EQ(opens[Basename(data.paper())], 1);
     EXPECT_EQ(opens[Basename(data.area())], 1);
-    EXPECT_EQ(opens[Basename(data.rc())], std::string(name) == "Crash" ? 1 : 0);
-    if (*name != '\0') {
-      EXPECT_NE(ReadFile(data.func()).find(std::string("/") + name + "\n"), std::string::npos);
+    EXPECT_EQ(opens[Basename(data.rc())], run.rc_opens);
+    if (run.entered != nullptr) {
+      EXPECT_NE(ReadFile(data.func()).find(run.entered), std::string::npos);
     }
   }
+}
+
+// A reader beside a writer: with the writer stopped at each step of an add,
+// a replace and a delete from just before its commit record on, a reader
+// takes its snapshot, and during its first try the writer goes on: after
+// the reader's look at the record or after one of its opens, by one or two
+// steps or to its end; or by a few steps after the look and one more after
+// an open. The reader sees all old or all new, and changes nothing.
+TEST_F(CrashTest, AReaderBesideAWriterAtEveryStepSeesOneStateOrTheOther) {
+  Restore(old_);
+  const std::vector<std::vector<std::string>> operations = {
+      {"kstapefmtlpr_lx230", "-P", "LX-230", "-n", "Fresh", "-w", "29", "-h", "70"},
+      {"kstapefmtlpr_lx230", "-P", "LX-230", "-n", "Crash", "-w", "29", "-h", "70"},
+      {"kstapefmtlpr_lx230", "-P", "LX-230", "-d", "Crash"}};
+  // The steps the writer takes at each of the reader's five hook points:
+  // after its look at the record, and after each of its four opens.
+  std::vector<std::array<int, 5>> plans;
+  for (int point = 0; point < 5; ++point) {
+    for (int steps : {1, 2, 1000}) {
+      std::array<int, 5> plan{};
+      plan[point] = steps;
+      plans.push_back(plan);
+    }
+  }
+  for (int first = 1; first <= 5; ++first) {
+    for (int point = 1; point < 5; ++point) {
+      std::array<int, 5> plan{};
+      plan[0] = first;
+      plan[point] = 1;
+      plans.push_back(plan);
+    }
+  }
+  static Tracer* writer = nullptr;
+  static const std::array<int, 5>* plan = nullptr;
+  int tried = 0;
+  for (const std::vector<std::string>& args : operations) {
+    SCOPED_TRACE(args[3] + " " + args[4]);
+    TempDir dir;
+    TestData data(dir.path());
+    Restore(data);
+    int record_step = -1, steps = 0;
+    {
+      Tracer tracer(data.root, data.inf(), args);
+      if (tracer.untraceable()) GTEST_SKIP() << kUntraceable;
+      for (Step step; tracer.Next(&step); ++steps) {
+        if (step.kind == Step::kCreate && step.name == kRecord) record_step = steps;
+      }
+    }
+    ASSERT_GE(record_step, 1);
+    new_ = Normalized(data.Snapshot());
+    const std::vector<std::string> old_files = Normalized(old_.Snapshot());
+    for (int k = record_step - 1; k < steps; ++k) {
+      for (const std::array<int, 5>& each : plans) {
+        Restore(data);
+        Tracer tracer(data.root, data.inf(), args);
+        Step step;
+        for (int n = 0; n <= k; ++n) ASSERT_TRUE(tracer.Next(&step));
+        writer = &tracer;
+        plan = &each;
+        SetSnapshotHookForTesting([](int attempt, size_t opened) {
+          Step next;
+          for (int i = 0; attempt == 0 && i < (*plan)[opened] && writer->Next(&next); ++i) {
+          }
+        });
+        const std::vector<std::string> seen = Normalized(ReaderView(data));
+        SetSnapshotHookForTesting(nullptr);
+        ++tried;
+        EXPECT_TRUE(seen == new_ || seen == old_files)
+            << "writer stopped at step " << k << " (" << step.name << "), then on by " << each[0]
+            << ", " << each[1] << ", " << each[2] << ", " << each[3] << ", " << each[4] << " steps";
+        tracer.Kill();
+        if (HasFailure()) return;
+      }
+    }
+  }
+  printf("reader snapshots beside a writer: %d\n", tried);
 }
 
 }  // namespace

@@ -27,33 +27,41 @@ struct Case {
   Fault fault;
   int file;        // 0 func, 1 paper, 2 rc, 3 area (unused for the directory)
   int status;
-  const char* out;
+  const char* named;  // the file of the data directory the message names
+  const char* text;   // and what it says of it
   const char* changed;  // per file: 'C' changed, 'U' as it was
 };
 
-const char kNoFile[] = "No such file or directory\n";
-const char kDenied[] = "Permission denied\n";
+const char kNoFile[] = "No such file or directory";
+const char kDenied[] = "Permission denied";
+const char kFunc[] = "kslx230func";
+const char kPaper[] = "paperinflx230pt1";
+const char kRc[] = "kslx230rc";
+const char kArea[] = "ImagingArea";
 
-// A failure at any file changes none: the data set changes as one unit.
+// A failure at any file changes none: the data set changes as one unit, and
+// the spooler-side tool is asked nothing before every file is staged.
 const Case kCases[] = {
-    {"DeleteFuncMissing", false, Fault::kMissing, 0, 255, kNoFile, "UUUU"},
-    {"DeleteFuncUnreadable", false, Fault::kUnreadable, 0, 255, kDenied, "UUUU"},
-    {"DeletePaperMissing", false, Fault::kMissing, 1, 255, kNoFile, "UUUU"},
-    {"DeletePaperUnreadable", false, Fault::kUnreadable, 1, 255, kDenied, "UUUU"},
-    {"DeleteRcMissing", false, Fault::kMissing, 2, 0, "", "CCUC"},
-    {"DeleteRcUnreadable", false, Fault::kUnreadable, 2, 255, kDenied, "UUUU"},
-    {"DeleteAreaMissing", false, Fault::kMissing, 3, 255, kNoFile, "UUUU"},
-    {"DeleteAreaUnreadable", false, Fault::kUnreadable, 3, 255, kDenied, "UUUU"},
-    {"DeleteDirectoryUnwritable", false, Fault::kDirectoryUnwritable, 0, 255, kDenied, "UUUU"},
-    {"AddFuncMissing", true, Fault::kMissing, 0, 255, kNoFile, "UUUU"},
-    {"AddFuncUnreadable", true, Fault::kUnreadable, 0, 255, kDenied, "UUUU"},
-    {"AddPaperMissing", true, Fault::kMissing, 1, 255, kNoFile, "UUUU"},
-    {"AddPaperUnreadable", true, Fault::kUnreadable, 1, 255, kDenied, "UUUU"},
-    {"AddRcMissing", true, Fault::kMissing, 2, 0, "", "CCUC"},
-    {"AddRcUnreadable", true, Fault::kUnreadable, 2, 0, "", "CCUC"},
-    {"AddAreaMissing", true, Fault::kMissing, 3, 255, kNoFile, "UUUU"},
-    {"AddAreaUnreadable", true, Fault::kUnreadable, 3, 255, kDenied, "UUUU"},
-    {"AddDirectoryUnwritable", true, Fault::kDirectoryUnwritable, 0, 255, kDenied, "UUUU"},
+    {"DeleteFuncMissing", false, Fault::kMissing, 0, 255, kFunc, kNoFile, "UUUU"},
+    {"DeleteFuncUnreadable", false, Fault::kUnreadable, 0, 255, kFunc, kDenied, "UUUU"},
+    {"DeletePaperMissing", false, Fault::kMissing, 1, 255, kPaper, kNoFile, "UUUU"},
+    {"DeletePaperUnreadable", false, Fault::kUnreadable, 1, 255, kPaper, kDenied, "UUUU"},
+    {"DeleteRcMissing", false, Fault::kMissing, 2, 0, "", "", "CCUC"},
+    {"DeleteRcUnreadable", false, Fault::kUnreadable, 2, 255, kRc, kDenied, "UUUU"},
+    {"DeleteAreaMissing", false, Fault::kMissing, 3, 255, kArea, kNoFile, "UUUU"},
+    {"DeleteAreaUnreadable", false, Fault::kUnreadable, 3, 255, kArea, kDenied, "UUUU"},
+    {"DeleteDirectoryUnwritable", false, Fault::kDirectoryUnwritable, 0, 255, "kslx230func.$$$",
+     kDenied, "UUUU"},
+    {"AddFuncMissing", true, Fault::kMissing, 0, 255, kFunc, kNoFile, "UUUU"},
+    {"AddFuncUnreadable", true, Fault::kUnreadable, 0, 255, kFunc, kDenied, "UUUU"},
+    {"AddPaperMissing", true, Fault::kMissing, 1, 255, kPaper, kNoFile, "UUUU"},
+    {"AddPaperUnreadable", true, Fault::kUnreadable, 1, 255, kPaper, kDenied, "UUUU"},
+    {"AddRcMissing", true, Fault::kMissing, 2, 0, "", "", "CCUC"},
+    {"AddRcUnreadable", true, Fault::kUnreadable, 2, 0, "", "", "CCUC"},
+    {"AddAreaMissing", true, Fault::kMissing, 3, 255, kArea, kNoFile, "UUUU"},
+    {"AddAreaUnreadable", true, Fault::kUnreadable, 3, 255, kArea, kDenied, "UUUU"},
+    {"AddDirectoryUnwritable", true, Fault::kDirectoryUnwritable, 0, 255, "kslx230func.$$$",
+     kDenied, "UUUU"},
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
@@ -88,11 +96,15 @@ TEST_P(OpenFaultTest, OutcomeAndFilesTouched) {
   RunOptions options;
   options.cwd = dir.path();
   options.without_root_overrides = true;
+  data.RecordSpoolerCalls();
   RunResult result = RunProgram(KS_TOOL_BINARY, args, options);
   chmod(data.inf().c_str(), 0755);
 
   EXPECT_EQ(result.status, c.status);
-  EXPECT_EQ(result.out, c.out);
+  EXPECT_EQ(result.out, *c.named == '\0' ? std::string()
+                                         : "./lx230/inf/" + std::string(c.named) + ": " + c.text + "\n");
+  // A refused change leaves the spooler side as it was too.
+  EXPECT_EQ(data.SpoolerCalls().size(), c.status == 0 ? (c.add ? 2u : 1u) : 0u);
   for (int f = 0; f < 4; ++f) {
     SCOPED_TRACE(paths[f]);
     if (c.fault != Fault::kDirectoryUnwritable && f == c.file) {
@@ -192,7 +204,8 @@ TEST(PlantedFileTest, IsNeverReadNorCopied) {
       SCOPED_TRACE(std::string(plant.label) + (step.add ? " add " : " delete ") + target);
       if (step.read) {
         EXPECT_EQ(result.status, 255);
-        EXPECT_EQ(result.out, std::string(strerror(plant.error)) + "\n");
+        EXPECT_EQ(result.out, "./lx230/inf/" + target.substr(target.rfind('/') + 1) + ": " +
+                                  strerror(plant.error) + "\n");
       } else {
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out, step.add ? "" : "Not found 'Small'\n");

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -206,6 +207,12 @@ RunResult RunProgram(const std::string& binary, const std::vector<std::string>& 
     close(out_pipe[1]);
     close(err_pipe[1]);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    if (options.run_as != 0 && geteuid() == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(options.run_as) != 0 ||
+          setuid(options.run_as) != 0) {
+        _exit(124);
+      }
+    }
     if (options.without_root_overrides && geteuid() == 0) {
       // Out of the bounding set, they are not given back by the exec (root
       // otherwise gets every capability there is).

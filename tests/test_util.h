@@ -89,6 +89,7 @@ struct RunOptions {
   // CAP_FOWNER). Nothing to do for an ordinary user.
   bool without_root_overrides = false;
   bool ignore_sigchld = false; // start it with SIGCHLD ignored, as some parents do
+  uid_t run_as = 0;            // as root: run it as this user (and group), as lpd runs a filter
   unsigned timeout_seconds = 60;  // then SIGALRM ends it: a hang fails, not stalls
   std::vector<std::string> env = {};  // NAME=value, added to the environment
 };

@@ -111,14 +111,14 @@ TEST_F(ToolProgramTest, SpoolerRefusingTheAddIsAFailureToo) {
   EXPECT_EQ(data_.Snapshot(), before);
 }
 
-TEST_F(ToolProgramTest, OpenFailuresPrintTheErrorText) {
+TEST_F(ToolProgramTest, OpenFailuresNameTheFile) {
   unlink(data_.area().c_str());
   RunResult add = Run({"-P", "LX-230", "-n", "New", "-w", "29", "-h", "70"});
   EXPECT_EQ(add.status, 255);
-  EXPECT_EQ(add.out, "No such file or directory\n");
+  EXPECT_EQ(add.out, "./lx230/inf/ImagingArea: No such file or directory\n");
   RunResult del = Run({"-P", "LX-230", "-d", "Small"});
   EXPECT_EQ(del.status, 255);
-  EXPECT_EQ(del.out, "No such file or directory\n");
+  EXPECT_EQ(del.out, "./lx230/inf/ImagingArea: No such file or directory\n");
 }
 
 TEST_F(ToolProgramTest, ModelWithoutRcFileDeletes) {
@@ -149,10 +149,10 @@ TEST_F(ToolProgramTest, AFailedWriteLeavesEveryDataFileIntact) {
   options.file_size_limit = 40;
   RunResult add = Run({"-P", "LX-230", "-n", "New", "-w", "29", "-h", "70"}, options);
   EXPECT_EQ(add.status, 255);
-  EXPECT_EQ(add.out, "File too large\n");
+  EXPECT_EQ(add.out, "./lx230/inf/kslx230func: File too large\n");
   RunResult del = Run({"-P", "LX-230", "-d", "Small"}, options);
   EXPECT_EQ(del.status, 255);
-  EXPECT_EQ(del.out, "File too large\n");
+  EXPECT_EQ(del.out, "./lx230/inf/kslx230func: File too large\n");
   EXPECT_EQ(data_.Snapshot(), before);
   EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
   EXPECT_EQ(PermissionBits(data_.func()), 0644u);
@@ -308,7 +308,8 @@ TEST_F(ToolProgramTest, AnEnormousLineFailsTheRunInBoundedMemory) {
              {"-P", "LX-230", "-d", "Small"}}) {
       RunResult run = Run(args);
       EXPECT_EQ(run.status, 255);
-      EXPECT_EQ(run.out, "File too large\n");
+      EXPECT_EQ(run.out, "./lx230/inf/" + paths[big].substr(paths[big].rfind('/') + 1) +
+                             ": File too large\n");
       EXPECT_LT(run.max_rss_kb, usual.max_rss_kb + 4096);
       EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
       struct stat after;
@@ -361,7 +362,8 @@ TEST_F(ToolProgramTest, AnUntrustedPathIsRefusedAsRoot) {
   ASSERT_EQ(symlink((dir_ / "elsewhere").c_str(), inf.c_str()), 0);
   RunResult linked = Run(add);
   EXPECT_EQ(linked.status, 255);
-  EXPECT_EQ(linked.out, "./lx230/inf: Too many levels of symbolic links\n");
+  EXPECT_EQ(linked.out,
+            "./lx230/inf: is a symbolic link, which the tool run as root does not follow\n");
   ASSERT_EQ(unlink(inf.c_str()), 0);
   ASSERT_EQ(rename((dir_ / "elsewhere").c_str(), inf.c_str()), 0);
   if (geteuid() != 0) GTEST_SKIP() << "the owner and mode checks apply to root only";
@@ -416,31 +418,143 @@ TEST_F(ToolProgramTest, AnUntrustedPathIsRefusedAsRoot) {
   RunResult sticky = RunProgram(KS_TOOL_BINARY, argv, in_up);
   ASSERT_EQ(chmod(dir_.path().c_str(), st.st_mode & 07777), 0);
   EXPECT_EQ(sticky.status, 0) << sticky.out;
+  // The install root itself sticky and writable by all: anyone could put
+  // a model's directory there first.
+  ASSERT_EQ(chmod(up.c_str(), 01777), 0);
+  RunResult sticky_root = RunProgram(KS_TOOL_BINARY, argv, in_up);
+  ASSERT_EQ(chmod(up.c_str(), 0755), 0);
+  EXPECT_EQ(sticky_root.status, 255);
+  EXPECT_EQ(sticky_root.out, real_root + "/up: must belong to root and be writable by root alone\n");
 }
 
-// A listing that meets a commit record recovers once and then reads under
-// the lock it holds: someone who keeps planting records cannot keep it going.
-TEST_F(ToolProgramTest, AListingRecoversOnceHoweverOftenARecordComes) {
+// As root, no symbolic link is followed on the way to the data set or to
+// the spooler-side tool, even to what root owns: the shell finds the tool
+// by its path again, so a link a user could change (or one in a directory
+// a user could write) would run their program as root. Each is refused,
+// naming it, before anything runs.
+TEST_F(ToolProgramTest, AsRootNoLinkIsFollowedOnTheWay) {
+  if (geteuid() != 0) GTEST_SKIP() << "the tool follows links as any other user: only root's run is at stake";
+  data_.RecordSpoolerCalls();
+  const std::vector<std::string> before = data_.Snapshot();
+  const std::vector<std::string> add = {"-P", "LX-230", "-n", "N", "-w", "29", "-h", "70"};
+  const std::string refused = ": is a symbolic link, which the tool run as root does not follow\n";
+  // The tool, a link to a root-owned copy of itself.
+  const std::string tool = data_.lpd() + "kstapefmtcups";
+  const std::string real_tool = dir_ / "real-kstapefmtcups";
+  ASSERT_EQ(rename(tool.c_str(), real_tool.c_str()), 0);
+  ASSERT_EQ(symlink(real_tool.c_str(), tool.c_str()), 0);
+  for (const auto& args : {add, std::vector<std::string>{"-P", "LX-230", "-d", "Small"}}) {
+    RunResult run = Run(args);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, "./lx230/lpd/kstapefmtcups" + refused);
+  }
+  EXPECT_EQ(Run({"-l"}).status, 0);  // a listing runs no tool
+  ASSERT_EQ(unlink(tool.c_str()), 0);
+  ASSERT_EQ(rename(real_tool.c_str(), tool.c_str()), 0);
+  // The model's directory, and lpd/, each a link to the real one.
+  for (const std::string& name : {std::string("lx230"), std::string("lx230/lpd")}) {
+    const std::string path = data_.root + name, real = dir_ / "real";
+    ASSERT_EQ(rename(path.c_str(), real.c_str()), 0);
+    ASSERT_EQ(symlink(real.c_str(), path.c_str()), 0);
+    RunResult run = Run(add);
+    RunResult list = Run({"-l"});
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(rename(real.c_str(), path.c_str()), 0);
+    EXPECT_EQ(run.status, 255) << name;
+    EXPECT_EQ(run.out, "./" + name + refused);
+    EXPECT_EQ(list.out, "./" + name + refused);
+  }
+  // A directory above the install root: the root reached through a link.
+  const std::string real = dir_ / "real", linked = dir_ / "linked";
+  ASSERT_EQ(mkdir(real.c_str(), 0755), 0);
+  ASSERT_EQ(rename((dir_ / "lx230").c_str(), (real + "/lx230").c_str()), 0);
+  ASSERT_EQ(symlink(real.c_str(), linked.c_str()), 0);
+  std::vector<std::string> argv = add;
+  argv.insert(argv.begin(), "kstapefmtlpr_lx230");
+  RunOptions in_linked;
+  in_linked.cwd = linked;  // the working directory is found without links...
+  RunResult run = RunProgram(KS_TOOL_BINARY, argv, in_linked);
+  EXPECT_EQ(run.status, 0) << run.out;
+  ASSERT_EQ(rename((real + "/lx230").c_str(), (dir_ / "lx230").c_str()), 0);
+  EXPECT_EQ(data_.SpoolerCalls().size(), 2u);
+  data_.WriteSample();
+  EXPECT_EQ(data_.Snapshot(), before);
+}
+
+// Readers (a listing, a print job's question) take no lock and change
+// nothing: a lock held by anyone, a commit record someone keeps planting,
+// or what a writer killed between its renames left, makes none of them
+// wait or fail. As lpd's user, who may not write the data directory, they
+// read the change the record committed; the next writer completes it.
+TEST_F(ToolProgramTest, ReadersNeitherWaitNorFailWhateverAWriterLeft) {
+  RunOptions options;
+  options.timeout_seconds = 8;  // within the 10 s a writer waits for the lock
+  const int fd = open(data_.inf().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  EXPECT_EQ(Run({"-l"}, options).out, "Small\t62x100\tKsL053E0643ABCD\tok\n");
+  EXPECT_EQ(Run({"-m", ""}, options).out, "Small\t62x100\tKsL053E0643ABCD\tok\n");
+  close(fd);
+
+  // A record that keeps coming back: read past, left where it is.
   const std::string record = data_.inf() + "commit.$$$";
   const std::string planted = dir_ / "record";
   WriteFile(planted, "kstapefmtlpr commit\nend\n");
-  ASSERT_EQ(link(planted.c_str(), record.c_str()), 0);
   const pid_t planter = fork();
   if (planter == 0) {
-    // Until killed, or a minute (past the listing's time limit below).
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < end) {
       if (link(planted.c_str(), record.c_str()) != 0) sched_yield();
     }
     _exit(0);
   }
-  RunOptions options;
-  options.timeout_seconds = 20;
   RunResult list = Run({"-l"}, options);
   kill(planter, SIGKILL);
   waitpid(planter, nullptr, 0);
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out, "Small\t62x100\tKsL053E0643ABCD\tok\n");
+  unlink(record.c_str());
+
+  // A replace of Small by 29 x 70 mm killed after renaming the func list:
+  // its record and the other copies.
+  const std::string id = "KsL051D0460BEEF";
+  WriteFile(data_.func(), "[CustomTape]\n" + id + "/Small\n[End]\n", 0666);
+  WriteFile(data_.paper() + ".$$$", id + "/Small:\t306\t754\n", 0666);
+  WriteFile(data_.area() + ".$$$", id + "\t:\t4.32\t8.40\t77.76\t189.72\n", 0666);
+  WriteFile(data_.rc() + ".$$$", "MediaSize=" + id + "\n", 0666);
+  WriteFile(record,
+            "kstapefmtlpr commit\nkslx230func\npaperinflx230pt1\nImagingArea\nkslx230rc\nend\n");
+  const std::vector<std::string> left = ListDir(data_.inf());
+  const std::string listed = "Small\t29x70\t" + id + "\tok\n";
+  options.without_root_overrides = true;
+  if (geteuid() == 0) {
+    options.run_as = 65534;  // lpd's user, who may not write inf/
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  }
+  EXPECT_EQ(Run({"-l"}, options).out, listed);
+  EXPECT_EQ(Run({"-m", "Small"}, options).out, listed);
+  EXPECT_EQ(Run({"-m", ""}, options).out, listed);
+  EXPECT_EQ(ListDir(data_.inf()), left);
+  RunResult writer = Run({"-P", "LX-230", "-d", "No such format"});
+  EXPECT_EQ(writer.out, "Not found 'No such format'\n");
+  EXPECT_EQ(writer.err, "");
+  EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
+  EXPECT_EQ(Run({"-l"}).out, listed);
+
+  // A record a power cut left as zeros, and copies beside it (one only its
+  // owner may read, as a crash before a copy was given its mode leaves it):
+  // the old files to a reader; the next writer removes them all, saying so
+  // in one line.
+  WriteFile(record, std::string(60, '\0'));
+  WriteFile(data_.func() + ".$$$", "garbage\n", 0666);
+  WriteFile(data_.rc() + ".$$$", "MediaSize=garbage\n", 0600);
+  EXPECT_EQ(Run({"-l"}, options).out, listed);
+  writer = Run({"-P", "LX-230", "-d", "No such format"});
+  EXPECT_EQ(writer.status, 0);
+  EXPECT_EQ(writer.err, "kstapefmtlpr_lx230: ./lx230/inf/commit.$$$: was no complete commit record "
+                        "(cut short by a crash, or not the tool's): removed, with the copies "
+                        "staged beside it\n");
+  EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
+  EXPECT_EQ(Run({"-l"}).out, listed);
 }
 
 // A parent that ignores SIGCHLD must not make the spooler-side tool's

@@ -48,14 +48,27 @@ Status CheckAcl(int fd) {
   return {};
 }
 
+Status OpenDataFd(int dir_fd, const char* name, int* fd, struct stat* st) {
+  *fd = -1;
+  *st = {};
+  const int opened = openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (opened < 0) {
+    const Status failed = Status::FromErrno();
+    if (fstatat(dir_fd, name, st, AT_SYMLINK_NOFOLLOW) != 0) *st = {};
+    return failed;
+  }
+  if (fstat(opened, st) != 0) return CloseAndFail(opened, Status::FromErrno());
+  if (Status checked = CheckDataFile(*st); !checked.ok()) return CloseAndFail(opened, checked);
+  if (Status checked = CheckAcl(opened); !checked.ok()) return CloseAndFail(opened, checked);
+  *fd = opened;
+  return {};
+}
+
 Status OpenDataFile(int dir_fd, const char* name, FILE** in) {
   *in = nullptr;
-  const int fd = openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Status::FromErrno();
+  int fd;
   struct stat st;
-  if (fstat(fd, &st) != 0) return CloseAndFail(fd, Status::FromErrno());
-  if (Status checked = CheckDataFile(st); !checked.ok()) return CloseAndFail(fd, checked);
-  if (Status checked = CheckAcl(fd); !checked.ok()) return CloseAndFail(fd, checked);
+  if (Status opened = OpenDataFd(dir_fd, name, &fd, &st); !opened.ok()) return opened;
   *in = fdopen(fd, "r");  // O_NONBLOCK means nothing for a regular file
   if (*in == nullptr) return CloseAndFail(fd, Status::FromErrno());
   return {};

@@ -22,6 +22,12 @@
 // run.
 Status OpenDataFile(int dir_fd, const char* name, FILE** in);
 
+// The same, as a descriptor: *fd, or -1 on a failure. *st is what stands
+// at the name: the file opened, or, where the open failed for what it is
+// (a symbolic link, a FIFO), that itself as lstat sees it; st_ino 0 where
+// nothing stands there.
+Status OpenDataFd(int dir_fd, const char* name, int* fd, struct stat* st);
+
 // The same rules for a file already looked at with fstat or lstat: what it
 // is refused with, if it is.
 Status CheckDataFile(const struct stat& st);

@@ -6,9 +6,12 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 #include "tool/data_file.h"
 
@@ -40,6 +43,9 @@ DataSet::DataSet(const std::string& root, const char* model) : root_(root), mode
 
 DataSet::~DataSet() {
   Abandon();
+  for (CommittedFile& file : files_) {
+    if (file.fd >= 0) close(file.fd);
+  }
   if (fd_ >= 0) close(fd_);
 }
 
@@ -62,13 +68,31 @@ Status DataSet::Lock(int operation, double deadline) {
 
 namespace {
 
-// Opens directory |name| of |dir_fd| (or |path| itself if |dir_fd| is -1),
-// never through a symbolic link but for the install root's own path.
-int OpenDir(int dir_fd, const std::string& path, const char* name) {
-  return dir_fd < 0 && name == nullptr
-             ? open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-             : openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset(int fd) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+constexpr char kNotRootsAlone[] = "must belong to root and be writable by root alone";
+constexpr char kLinkRefused[] = "is a symbolic link, which the tool run as root does not follow";
 
 // Root runs the spooler-side tool found here: anyone else who could change
 // it, or a directory on the way to it, could run a program as root.
@@ -76,68 +100,76 @@ bool RootsAlone(const struct stat& st) {
   return st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-constexpr char kNotRootsAlone[] = "must belong to root and be writable by root alone";
-
 // A directory on the way to the install root: as RootsAlone, or sticky, like
 // /tmp, where no one else may move or remove what root owns.
 bool RootsAloneOrSticky(const struct stat& st) {
   return st.st_uid == 0 && ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX));
 }
 
-// Opens the install root |root| for root, checking every directory from /
-// down to it, each opened from the one before and never through a link, so
-// that no one but root can swap any of them while the run waits for the
-// lock. The path's own links are resolved first: what they lead to is
-// checked. *fd is the descriptor, or -1 with the Status naming the path.
+// Opens directory |name| of |dir_fd| (|path| for messages), never through a
+// symbolic link: a link is ELOOP, naming it, whatever it points to.
+Status OpenSubdir(int dir_fd, const char* name, const std::string& path, int* fd) {
+  *fd = openat(dir_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (*fd >= 0) return {};
+  const Status failed = Status::FromErrno(path);
+  struct stat st;
+  if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+    return Status::Error(ELOOP, path, kLinkRefused);
+  }
+  return failed;
+}
+
+// Opens the install root |root| for root: from / down to it, each directory
+// opened from the one before and never through a symbolic link, each
+// checked as it is. Then no one but root can change what the path leads
+// to, and what root later runs by that path is what was checked here. A
+// relative |root| is taken from the working directory, whose path getcwd
+// gives without links. *fd is the descriptor, or -1 with the Status naming
+// the path.
 Status OpenTrustedRoot(const std::string& root, int* fd) {
   *fd = -1;
-  char* resolved = realpath(root.c_str(), nullptr);
-  if (resolved == nullptr) return Status::FromErrno(root);
-  const std::string path = resolved;
-  free(resolved);
-  int dir = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  Status opened = dir < 0 ? Status::FromErrno("/") : Status();
-  std::string walked = "/";
-  for (size_t pos = 1;; ) {
-    struct stat st;
-    if (!opened.ok()) return opened;
-    if (fstat(dir, &st) != 0) {
-      const Status failed = Status::FromErrno(walked);
-      close(dir);
-      return failed;
-    }
-    const bool last = pos >= path.size();
-    if (!(last ? RootsAlone(st) : RootsAloneOrSticky(st))) {
-      close(dir);
-      return Status::Error(EPERM, walked, kNotRootsAlone);
-    }
-    if (last) {
-      *fd = dir;
-      return {};
-    }
+  std::string path = root;
+  if (path.empty() || path[0] != '/') {
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd == nullptr) return Status::FromErrno(root);
+    path = std::string(cwd) + "/" + path;
+    free(cwd);
+  }
+  Descriptor dir(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) return Status::FromErrno("/");
+  std::string walked;
+  for (size_t pos = 0;;) {
+    while (pos < path.size() && path[pos] == '/') ++pos;
     size_t end = path.find('/', pos);
     if (end == std::string::npos) end = path.size();
+    // The components still to come, "." aside: none makes this the root.
+    std::string_view rest = std::string_view(path).substr(pos);
+    bool last = true;
+    for (size_t at = 0; at < rest.size() && last;) {
+      size_t stop = rest.find('/', at);
+      if (stop == std::string_view::npos) stop = rest.size();
+      const std::string_view part = rest.substr(at, stop - at);
+      last = part.empty() || part == ".";
+      at = stop + 1;
+    }
+    struct stat st;
+    if (fstat(dir.get(), &st) != 0) return Status::FromErrno(walked.empty() ? "/" : walked);
+    if (!(last ? RootsAlone(st) : RootsAloneOrSticky(st))) {
+      return Status::Error(EPERM, walked.empty() ? "/" : walked, kNotRootsAlone);
+    }
+    if (last) {
+      *fd = dir.release();
+      return {};
+    }
     const std::string name = path.substr(pos, end - pos);
-    walked = path.substr(0, end);
-    const int next = openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0) opened = Status::FromErrno(walked);
-    close(dir);
-    dir = next;
-    pos = end + 1;
+    pos = end;
+    if (name == ".") continue;
+    walked += "/" + name;
+    int next;
+    if (Status opened = OpenSubdir(dir.get(), name.c_str(), walked, &next); !opened.ok()) {
+      return opened;
+    }
+    dir.reset(next);
   }
 }
 
@@ -146,73 +178,79 @@ Status OpenTrustedRoot(const std::string& root, int* fd) {
 Status DataSet::Open(Access access, int wait_seconds) {
   const std::string model_path = ModelPath(root_, model_);
   const bool as_root = geteuid() == 0;
-  int root_fd = -1;
+  Descriptor root;
+  Descriptor model;
   if (as_root) {
-    if (Status trusted = OpenTrustedRoot(root_, &root_fd); !trusted.ok()) return trusted;
-  } else {
-    root_fd = OpenDir(-1, root_, nullptr);
-  }
-  Descriptor root(root_fd);
-  Descriptor model(root.get() < 0 ? -1 : OpenDir(root.get(), "", model_.c_str()));
-  if (as_root) {
+    int fd;
+    if (Status trusted = OpenTrustedRoot(root_, &fd); !trusted.ok()) return trusted;
+    root.reset(fd);
+    if (Status opened = OpenSubdir(root.get(), model_.c_str(), model_path, &fd); !opened.ok()) {
+      return opened;
+    }
+    model.reset(fd);
     const std::string lpd_path = LpdPath(root_, model_);
     const std::string tool_path = SpoolerToolPath(root_, model_);
-    Descriptor lpd(model.get() < 0 ? -1 : OpenDir(model.get(), "", kLpdDirName));
+    if (Status opened = OpenSubdir(model.get(), kLpdDirName, lpd_path, &fd); !opened.ok()) {
+      return opened;
+    }
+    Descriptor lpd(fd);
     struct stat st;
-    for (const auto& [fd, path] : {std::pair{model.get(), model_path},
-                                    std::pair{lpd.get(), lpd_path}}) {
-      if (fd < 0 || fstat(fd, &st) != 0) return Status::FromErrno(path);
+    for (const auto& [dir, path] : {std::pair{model.get(), model_path},
+                                     std::pair{lpd.get(), lpd_path}}) {
+      if (fstat(dir, &st) != 0) return Status::FromErrno(path);
       if (!RootsAlone(st)) return Status::Error(EPERM, path, kNotRootsAlone);
     }
-    // A listing runs no spooler-side tool.
+    // A listing runs no spooler-side tool. The shell will find the tool by
+    // its path again: a link there could be changed under root's feet.
     if (access == Access::kChange) {
-      if (fstatat(lpd.get(), kSpoolerToolName, &st, 0) != 0) return Status::FromErrno(tool_path);
-      if (!RootsAlone(st)) return Status::Error(EPERM, tool_path, kNotRootsAlone);
+      if (fstatat(lpd.get(), kSpoolerToolName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Status::FromErrno(tool_path);
+      }
+      if (S_ISLNK(st.st_mode)) return Status::Error(ELOOP, tool_path, kLinkRefused);
+      if (!S_ISREG(st.st_mode) || !RootsAlone(st)) {
+        return Status::Error(EPERM, tool_path, kNotRootsAlone);
+      }
+    }
+  } else {
+    root.reset(open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.get() < 0) error_ = errno;
+    if (root.get() >= 0) {
+      model.reset(openat(root.get(), model_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (model.get() < 0) error_ = errno;
     }
   }
-  fd_ = model.get() < 0 ? -1 : OpenDir(model.get(), "", kDataDirName);
-  if (fd_ < 0) {
-    error_ = errno;
-    // A link in place of the data directory would take the files elsewhere
-    // (opened with O_DIRECTORY, a link reads as "not a directory").
-    struct stat st;
-    if (error_ == ENOTDIR && fstatat(model.get(), kDataDirName, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(st.st_mode)) {
-      error_ = ELOOP;
-    }
-    if (error_ == ELOOP || error_ == ENOTDIR) {
-      return Status::Error(error_, DataDirPath(root_, model_));
-    }
-    return {};
+  if (model.get() >= 0) {
+    int fd;
+    const Status opened = OpenSubdir(model.get(), kDataDirName, DataDirPath(root_, model_), &fd);
+    // A link in place of the data directory would take the files elsewhere.
+    if (opened.error() == ELOOP || opened.error() == ENOTDIR) return opened;
+    if (!opened.ok()) error_ = opened.error();
+    fd_ = fd;
   }
-  const double deadline = Now() + wait_seconds;
+  if (fd_ < 0) return {};
   if (access == Access::kChange) {
-    if (Status locked = Lock(LOCK_EX, deadline); !locked.ok()) return locked;
+    if (Status locked = Lock(LOCK_EX, Now() + wait_seconds); !locked.ok()) return locked;
     return Recover();
   }
-  // A reader recovers only when there is something to recover, and that
-  // takes the lock exclusive; it then reads under that lock. Otherwise it
-  // reads under a shared lock. The wait is bounded as a whole.
-  if (Status locked = Lock(LOCK_SH, deadline); !locked.ok()) return locked;
-  struct stat st;
-  if (fstatat(fd_, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno != ENOENT) return Status::FromErrno(InfPath(kCommitRecordName));
-    // No change is under way while the lock is held shared: any copy is
-    // left over from one that never took effect.
-    DiscardCopies();
-    return {};
+  snapshot_ = true;
+  if (Status taken = OpenCommitted(fd_, DataFileNames(), &files_); !taken.ok()) {
+    return Status::Error(taken.error(), DataDirPath(root_, model_),
+                         "the data set kept changing while it was read; try again");
   }
-  if (Status locked = Lock(LOCK_EX, deadline); !locked.ok()) return locked;
-  return Recover();
+  return {};
 }
 
 Status DataSet::Recover() {
-  const Status recovered = RecoverStaged(fd_, DataFileNames());
+  bool discarded = false;
+  const Status recovered = RecoverStaged(fd_, DataFileNames(), &discarded);
+  if (discarded) {
+    warnings_.push_back(InfPath(kCommitRecordName) +
+                        ": was no complete commit record (cut short by a crash, or not the "
+                        "tool's): removed, with the copies staged beside it");
+  }
   if (recovered.ok()) return recovered;
   return Status::Error(recovered.error(), InfPath(recovered.path()));
 }
-
-void DataSet::DiscardCopies() { RemoveStaleCopies(fd_, DataFileNames()); }
 
 std::vector<std::string> DataSet::DataFileNames() const {
   std::vector<std::string> names;
@@ -220,14 +258,62 @@ std::vector<std::string> DataSet::DataFileNames() const {
   return names;
 }
 
+std::string DataSet::PathOf(DataFile file) const { return InfPath(DataFileName(model_, file)); }
+
+Status DataSet::Named(Status status, const std::string& name) const {
+  if (status.ok() || status.kind() != Status::Kind::kError) return status;
+  if (fd_ < 0) return Status::Error(status.error(), DataDirPath(root_, model_));
+  if (status.path().empty() && name.empty()) return status.WithPath(DataDirPath(root_, model_));
+  return status.WithPath(InfPath(status.path().empty() ? name : status.path()));
+}
+
+namespace {
+
+size_t IndexOf(DataFile file) {
+  for (size_t i = 0; i < std::size(kDataFiles); ++i) {
+    if (kDataFiles[i].file == file) return i;
+  }
+  return 0;
+}
+
+}  // namespace
+
 Status DataSet::OpenForReading(DataFile file, FILE** in) const {
   *in = nullptr;
-  if (fd_ < 0) return Status::Error(error_);
-  return OpenDataFile(fd_, DataFileName(model_, file).c_str(), in);
+  const std::string name = DataFileName(model_, file);
+  if (fd_ < 0) return Named(Status::Error(error_), name);
+  if (!snapshot_) return Named(OpenDataFile(fd_, name.c_str(), in), name);
+  const CommittedFile& taken = files_[IndexOf(file)];
+  if (taken.fd < 0) return Named(taken.status, name);
+  // A descriptor of its own for each reading, from the start; the
+  // snapshot's stays as it is.
+  const int fd = fcntl(taken.fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return Named(Status::FromErrno(), name);
+  if (lseek(fd, 0, SEEK_SET) != 0 || (*in = fdopen(fd, "r")) == nullptr) {
+    const Status failed = Status::FromErrno();
+    close(fd);
+    return Named(failed, name);
+  }
+  return {};
+}
+
+uint64_t DataSet::FileBytes(DataFile file) const {
+  struct stat st;
+  if (fd_ < 0) return 0;
+  if (snapshot_) {
+    const CommittedFile& taken = files_[IndexOf(file)];
+    if (taken.fd < 0 || fstat(taken.fd, &st) != 0) return 0;
+  } else if (fstatat(fd_, DataFileName(model_, file).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return 0;
+  }
+  // A sparse file of a few terabytes holds only the blocks it has.
+  return static_cast<uint64_t>(
+      std::max<off_t>(0, std::min<off_t>(st.st_size, st.st_blocks * off_t{512})));
 }
 
 Status DataSet::OpenStagedCopy(DataFile file, FILE** in) const {
-  return OpenDataFile(fd_, (DataFileName(model_, file) + kTempSuffix).c_str(), in);
+  const std::string name = DataFileName(model_, file) + kTempSuffix;
+  return Named(OpenDataFile(fd_, name.c_str(), in), name);
 }
 
 Status DataSet::RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits,
@@ -246,16 +332,16 @@ Status DataSet::RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits
     return {};  // nothing there to change
   }
   Abandon();
-  return status;
+  return Named(status, name);
 }
 
 Status DataSet::Commit() {
   const std::vector<std::string> names = std::move(staged_);
   staged_.clear();
-  return CommitStaged(fd_, names);
+  return Named(CommitStaged(fd_, names), "");
 }
 
 void DataSet::Abandon() {
-  RemoveStaged(fd_, staged_);
+  if (fd_ >= 0) RemoveStaged(fd_, staged_);
   staged_.clear();
 }

@@ -1,6 +1,7 @@
 #ifndef TOOL_DATA_SET_H_
 #define TOOL_DATA_SET_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -40,16 +41,18 @@ const DataFileRow& RowOf(DataFile file);
 // |root|, in the request's path scratch: ENAMETOOLONG if it does not fit.
 Status BuildSpoolerToolPath(FormatRequest* request, const std::string& root);
 
-// How long a run waits for the model lock before it gives up.
+// How long a writer waits for the model lock before it gives up.
 inline constexpr int kLockWaitSeconds = 10;
 
 // One model's data set for one run. It owns the data directory, opened
-// once and used for every file; the model lock (an advisory flock on that
-// directory: changes one at a time, while listings may read side by side);
-// and the change being made, staged and committed as transaction.h says.
-// Open, with the lock held, first completes a change whose record is there
-// and discards copies that have none, so that after a failure or a crash at
-// any moment the files are all as before the change or all as after it.
+// once and used for every file, and, as transaction.h says:
+//   - for a change, the model lock (an advisory flock on that directory:
+//     changes one at a time) and the change being made, staged and
+//     committed; Open, with the lock held, first completes a change whose
+//     record is complete and discards what one that never took effect left;
+//   - for reading, a snapshot of the committed state of the four files,
+//     taken without the lock and without changing anything, so that no
+//     writer, lock holder or crash can make a reader wait or fail.
 class DataSet {
  public:
   enum class Access { kRead, kChange };
@@ -61,23 +64,29 @@ class DataSet {
   DataSet(const DataSet&) = delete;
   DataSet& operator=(const DataSet&) = delete;
 
-  // Opens the data directory, takes the model lock, waiting at most
-  // |wait_seconds| (anyone who can open the directory can hold it), and
-  // recovers what an interrupted run left. Run as root, it first checks
-  // that every directory from / down to the install root (where sticky
-  // ones, like /tmp, pass), the model's directory, its lpd/ directory and
-  // (for a change, which runs it) the spooler-side tool belong to root and
-  // that no one else may write them (EPERM). A failure that concerns a path
-  // of its own names it: EBADMSG for a commit record that is not one; ELOOP
-  // for a data directory that is a symbolic link. EWOULDBLOCK, with no
-  // path, once the wait is over. A data directory that does not open
-  // otherwise is no failure here: every data file then fails to open with
-  // its error.
+  // Opens the data directory and, for a change, takes the model lock,
+  // waiting at most |wait_seconds| (anyone who can open the directory can
+  // hold it: EWOULDBLOCK, with no path, once the wait is over), and
+  // recovers what an interrupted run left; for reading, takes the
+  // snapshot. Run as root, it first walks from / down to the data
+  // directory without following any symbolic link (ELOOP, naming the
+  // link), and checks that every directory down to the install root (where
+  // sticky ones, like /tmp, pass), the install root itself, the model's
+  // directory, its lpd/ directory and (for a change, which runs it) the
+  // spooler-side tool, a plain file, belong to root and that no one else
+  // may write them (EPERM). A failure names its path. A data directory
+  // that does not exist is no failure here: every data file then fails to
+  // open, naming the directory.
   Status Open(Access access, int wait_seconds = kLockWaitSeconds);
 
-  // Opens data file |file| for reading as OpenDataFile does, into *in;
-  // ENOENT for a file that does not exist.
+  // Opens data file |file| for reading as OpenDataFile does, into *in: for
+  // reading, from the snapshot, at its start, each time. ENOENT for a file
+  // that does not exist. A failure names the file.
   Status OpenForReading(DataFile file, FILE** in) const;
+
+  // The bytes |file| holds as far as its size and blocks on disk tell
+  // (nothing is read); 0 where it cannot be told.
+  uint64_t FileBytes(DataFile file) const;
 
   // Opens the staged copy of |file| for reading, as OpenForReading opens
   // the file itself.
@@ -85,35 +94,45 @@ class DataSet {
 
   // Stages the rewrite of |file| (see StageRewrite) as part of the change.
   // A file that is not required and does not exist is left out. On a
-  // failure the change is discarded as a whole.
+  // failure the change is discarded as a whole; the failure names the file.
   Status RewriteInPlace(DataFile file, const std::vector<LineEdit>& edits,
                      const std::string& append, size_t* edited = nullptr);
 
   // Makes every staged rewrite take effect at once. A failure before the
   // commit point discards the change and leaves every file as it was; after
   // it (a rename or the final flush failing) the change stands and the next
-  // Open completes it.
+  // writer completes it.
   Status Commit();
 
   // Removes the staged copies.
   void Abandon();
 
+  // What Open had to say besides (a damaged record discarded), one line each.
+  const std::vector<std::string>& warnings() const { return warnings_; }
+
+  // The full path of a data file, for messages.
+  std::string PathOf(DataFile file) const;
+
   const std::string& root() const { return root_; }
   const std::string& model() const { return model_; }
-  int fd() const { return fd_; }
 
  private:
   Status Recover();
-  void DiscardCopies();
   std::vector<std::string> DataFileNames() const;
   Status Lock(int operation, double deadline);
   std::string InfPath(const std::string& name) const;
+  // |status| naming the data file |name| (or, if it names one already, that
+  // one, in the data directory) where it names no path.
+  Status Named(Status status, const std::string& name) const;
 
   std::string root_;
   std::string model_;
   int fd_ = -1;
   int error_ = 0;                    // why the directory did not open
+  bool snapshot_ = false;            // opened for reading
+  std::vector<CommittedFile> files_; // the snapshot, in kDataFiles order
   std::vector<std::string> staged_;  // data files whose copies are written
+  std::vector<std::string> warnings_;
 };
 
 #endif  // TOOL_DATA_SET_H_

@@ -49,7 +49,7 @@ Status ForEachLine(const DataSet& data, DataFile file, bool required, std::strin
   }
   const int error = stop ? 0 : reader.error();
   fclose(in);  // read only: nothing to lose
-  return error != 0 ? Status::Error(error) : Status();
+  return error != 0 ? Status::Error(error, data.PathOf(file)) : Status();
 }
 
 // What every line that |value| can select holds, by name, identifier or

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
 
 #include "tests/test_util.h"
@@ -44,19 +45,25 @@ class FindMediumTest : public ::testing::Test {
               "KsL0F1D04600001\t:\t4.32\t8.40\t77.76\t189.72\n"
               "KsL0B1D04600008\t:\t4.32\t8.40\t77.76\t189.72\n");
     WriteFile(data_.rc(), "Copies=1\r\nMediaSize=Small\r\n");
-    ASSERT_TRUE(set_.Open(DataSet::Access::kRead).ok());
+    Reopen();
+  }
+
+  // A reader sees the data set as it was when it opened it.
+  void Reopen() {
+    set_ = std::make_unique<DataSet>(data_.root, "lx230");
+    ASSERT_TRUE(set_->Open(DataSet::Access::kRead).ok());
   }
 
   // The answer, and the medium as one listing-like line.
   std::string Find(const std::string& value, MediumAnswer want = MediumAnswer::kFound) {
     Medium medium;
-    EXPECT_EQ(FindMedium(set_, value, &medium, &status_), want) << value;
+    EXPECT_EQ(FindMedium(*set_, value, &medium, &status_), want) << value;
     return medium.name + "|" + medium.size + "|" + medium.id + "|" + medium.state;
   }
 
   TempDir temp_;
   TestData data_{temp_.path()};
-  DataSet set_{data_.root, "lx230"};
+  std::unique_ptr<DataSet> set_;
   Status status_;  // of the last Find
 };
 
@@ -92,10 +99,13 @@ TEST_F(FindMediumTest, EachWayOfNamingAMediumInItsOrder) {
 TEST_F(FindMediumTest, TheDefaultIsTheRcFilesWhateverItsLineEnding) {
   EXPECT_EQ(Find(""), "Small|62x100|KsL053E0643ABCD|ok");
   WriteFile(data_.rc(), "Copies=1\nMediaSize=NoSuch\n");
+  Reopen();
   EXPECT_EQ(Find("", MediumAnswer::kUnknown), "NoSuch|||");
   WriteFile(data_.rc(), "Copies=1\nMediaSize=\n");
+  Reopen();
   Find("", MediumAnswer::kNoDefault);
   unlink(data_.rc().c_str());
+  Reopen();
   Find("", MediumAnswer::kNoDefault);
 }
 
@@ -104,10 +114,13 @@ TEST_F(FindMediumTest, TheDefaultIsTheRcFilesWhateverItsLineEnding) {
 TEST_F(FindMediumTest, AFifoOrALinkInPlaceOfADataFileIsRefused) {
   unlink(data_.rc().c_str());
   ASSERT_EQ(mkfifo(data_.rc().c_str(), 0666), 0);
+  Reopen();
   Find("", MediumAnswer::kFailed);
   EXPECT_EQ(status_.error(), EPERM);
+  EXPECT_EQ(status_.Message(), data_.rc() + ": Operation not permitted");
   unlink(data_.func().c_str());
   ASSERT_EQ(symlink("/dev/zero", data_.func().c_str()), 0);
+  Reopen();
   Find("Small", MediumAnswer::kFailed);
   EXPECT_EQ(status_.error(), ELOOP);
 }

@@ -71,7 +71,7 @@ Status ForEachIdLine(const DataSet& data, DataFile file, bool must_open, AheadFn
   }
   const int error = reader.error();
   fclose(in);
-  return error != 0 ? Status::Error(error) : Status();
+  return error != 0 ? Status::Error(error, data.PathOf(file)) : Status();
 }
 
 // A size an imaging area line gives where the identifier's own fields
@@ -176,17 +176,7 @@ class Lister {
   }
 
  private:
-  // The bytes a data file holds, as its directory entry tells (nothing is
-  // opened): its size, or the blocks it has on disk if fewer; 0 where there
-  // is none (the pass that reads the file says why).
-  uint64_t FileSize(DataFile file) const {
-    struct stat st;
-    if (data_.fd() < 0 || fstatat(data_.fd(), DataFileName(data_.model(), file).c_str(), &st,
-                                  AT_SYMLINK_NOFOLLOW) != 0) {
-      return 0;
-    }
-    return static_cast<uint64_t>(std::max<off_t>(0, std::min<off_t>(st.st_size, st.st_blocks * off_t{512})));
-  }
+  uint64_t FileSize(DataFile file) const { return data_.FileBytes(file); }
 
   void Write(std::string_view name, std::string_view id, bool in_func, uint8_t flags) {
     int32_t width, height;

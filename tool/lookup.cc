@@ -37,7 +37,7 @@ Status FindFormatId(const DataSet& data, DataFile file, const char* name, std::s
   if (Status opened = OpenForLookup(data, file, &in); !opened.ok()) return opened;
   const Status found = FindFormatIdIn(in, name, id);
   fclose(in);  // read-only: nothing to lose
-  return found;
+  return found.kind() == Status::Kind::kError ? found.WithPath(data.PathOf(file)) : found;
 }
 
 Status FindFormatIdIn(FILE* in, const char* name, std::string* id) {
@@ -57,6 +57,7 @@ Status FindIdLine(const DataSet& data, const std::string& id) {
     if (found.ok()) {
       found = FindIdLineIn(in, id);
       fclose(in);
+      if (found.kind() == Status::Kind::kError) found = found.WithPath(data.PathOf(row.file));
     }
     if (!found.not_found()) return found;
   }

@@ -22,8 +22,7 @@ constexpr int kExitFailure = -1;
 
 void Print(FILE* out, const std::string& text) { WriteAll(text.data(), text.size(), out); }
 
-// A failure's line: the error's text alone for the data files, whose names
-// are fixed; with its path for the others.
+// A failure's line: the path it concerns, where there is one, and why.
 int ReportError(FILE* out, const Status& status) {
   Print(out, status.Message() + "\n");
   return kExitFailure;
@@ -124,8 +123,11 @@ int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, F
   if (!base.empty() && base.back() != '/') base += '/';
   DataSet data(base, parsed.request.model);
   const bool read = parsed.command == Command::kList || parsed.command == Command::kMedium;
-  if (Status opened = data.Open(read ? DataSet::Access::kRead : DataSet::Access::kChange);
-      !opened.ok()) {
+  const Status opened = data.Open(read ? DataSet::Access::kRead : DataSet::Access::kChange);
+  for (const std::string& warning : data.warnings()) {
+    fprintf(stderr, "%s: %s\n", ProgramName(argv[0]).c_str(), warning.c_str());
+  }
+  if (!opened.ok()) {
     if (read) return ReportReadError(out, opened, base, parsed.request.model);
     return ReportError(out, opened);
   }

@@ -32,6 +32,12 @@ class [[nodiscard]] Status {
   bool not_found() const { return kind_ == Kind::kNotFound; }
   int error() const { return error_; }  // 0 unless kError
   const std::string& path() const { return path_; }
+  // The same failure, naming |path| instead.
+  Status WithPath(std::string path) const {
+    Status named = *this;
+    named.path_ = std::move(path);
+    return named;
+  }
 
   // The line a failure is reported with: "<path>: <text>" where there is a
   // path, else the error's text alone; the text is |why| if given, else

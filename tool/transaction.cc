@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 
 #include "tool/dir_ops.h"
@@ -30,22 +31,22 @@ bool IsPrefixOf(std::string_view part, std::string_view whole) {
   return whole.substr(0, part.size()) == part;
 }
 
-// Reads the record |in| into the data file names it holds. A record cut
+// Reads the record |text| into the data file names it holds. A record cut
 // short (by a power cut before it was flushed: the renames had not begun)
 // is kIncomplete; anything that is neither a record nor the start of one,
 // or names anything but the data files |known|, each once, is kMalformed.
-Record ReadRecord(FILE* in, const std::vector<std::string>& known, std::vector<std::string>* names) {
-  std::string text(kRecordMax + 1, '\0');
-  text.resize(fread(text.data(), 1, text.size(), in));
-  if (ferror(in) || text.size() > kRecordMax) return Record::kMalformed;
+Record ParseRecord(std::string_view text, const std::vector<std::string>& known,
+                   std::vector<std::string>* names) {
+  names->clear();
+  if (text.size() > kRecordMax) return Record::kMalformed;
   const std::string_view head = kRecordHead;
   if (text.size() < head.size()) return IsPrefixOf(text, head) ? Record::kIncomplete : Record::kMalformed;
   if (!IsPrefixOf(head, text)) return Record::kMalformed;
-  const std::string tail(kRecordTail, strlen(kRecordTail) - 1);  // without its newline
+  const std::string_view tail(kRecordTail, strlen(kRecordTail) - 1);  // without its newline
   for (size_t pos = head.size(); pos < text.size();) {
     const size_t eol = text.find('\n', pos);
-    const std::string line = text.substr(pos, eol - pos);
-    if (eol == std::string::npos) {  // cut inside a line
+    const std::string_view line = text.substr(pos, eol == std::string_view::npos ? std::string_view::npos : eol - pos);
+    if (eol == std::string_view::npos) {  // cut inside a line
       const bool prefix = IsPrefixOf(line, tail) ||
                           std::any_of(known.begin(), known.end(),
                                       [&](const std::string& name) { return IsPrefixOf(line, name); });
@@ -56,10 +57,53 @@ Record ReadRecord(FILE* in, const std::vector<std::string>& known, std::vector<s
         std::find(names->begin(), names->end(), line) != names->end()) {
       return Record::kMalformed;
     }
-    names->push_back(line);
+    names->emplace_back(line);
     pos = eol + 1;
   }
   return Record::kIncomplete;
+}
+
+// The record as it stands now. A reader keeps its descriptor open, so that
+// the file cannot be replaced by another of the same inode number.
+struct RecordView {
+  bool present = false;
+  bool complete = false;
+  std::vector<std::string> names;  // if complete
+  int fd = -1;
+  dev_t dev = 0;
+  ino_t ino = 0;
+
+  RecordView() = default;
+  RecordView(const RecordView&) = delete;
+  RecordView& operator=(const RecordView&) = delete;
+  ~RecordView() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// Reads the record of |dir_fd| into *view. Anything at its name that is not
+// a readable plain file is there, but not complete.
+void LookAtRecord(int dir_fd, const std::vector<std::string>& known, RecordView* view) {
+  struct stat st;
+  const int fd = openat(dir_fd, kCommitRecordName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (fstatat(dir_fd, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) != 0) return;  // none
+    view->present = true;
+    view->dev = st.st_dev;
+    view->ino = st.st_ino;
+    return;
+  }
+  view->fd = fd;
+  view->present = true;
+  if (fstat(fd, &st) != 0) return;
+  view->dev = st.st_dev;
+  view->ino = st.st_ino;
+  if (!S_ISREG(st.st_mode)) return;
+  std::string text(kRecordMax + 1, '\0');
+  const ssize_t n = pread(fd, text.data(), text.size(), 0);
+  if (n < 0) return;
+  text.resize(static_cast<size_t>(n));
+  view->complete = ParseRecord(text, known, &view->names) == Record::kComplete;
 }
 
 TempByteLimitFn temp_byte_limit = nullptr;
@@ -110,7 +154,7 @@ Status StageRewrite(int dir_fd, const char* name, const std::vector<LineEdit>& e
   FILE* out;
   if (Status created = CreateCopy(dir_fd, copy_name, &out); !created.ok()) {
     fclose(in);
-    return created;
+    return created.WithPath(copy_name);
   }
   const int error = CopyEdited(in, out, edits, append,
                                temp_byte_limit != nullptr ? temp_byte_limit(name) : SIZE_MAX,
@@ -129,14 +173,19 @@ Status CommitStaged(int dir_fd, const std::vector<std::string>& names) {
   record += kRecordTail;
 
   // Up to the commit point, a failure leaves every data file as it was.
+  // The record is written in one piece: a reader sees it whole or not.
+  // A failure names the record, or (no path) the directory itself.
   int fd;
   Status status = CreateIn(dir_fd, kCommitRecordName, 0644, &fd);
   if (status.ok()) {
     if (WriteAllFd(fd, record.data(), record.size()) != 0) status = Status::FromErrno();
     if (status.ok()) status = SyncFile(fd, kCommitRecordName);
     if (close(fd) != 0 && status.ok()) status = Status::FromErrno();
+    if (!status.ok()) status = status.WithPath(kCommitRecordName);
     if (status.ok()) status = SyncDir(dir_fd);
     if (!status.ok()) (void)RemoveIn(dir_fd, kCommitRecordName);
+  } else {
+    status = status.WithPath(kCommitRecordName);
   }
   if (!status.ok()) {
     RemoveStaged(dir_fd, names);
@@ -144,13 +193,14 @@ Status CommitStaged(int dir_fd, const std::vector<std::string>& names) {
   }
 
   // Committed: from here on the change stands, and what an interruption
-  // leaves undone the next run does.
+  // leaves undone the next writer does.
   for (const std::string& name : names) {
-    if (status = RenameIn(dir_fd, (name + kTempSuffix).c_str(), name.c_str()); !status.ok()) {
-      return status;
+    const std::string copy = name + kTempSuffix;
+    if (status = RenameIn(dir_fd, copy.c_str(), name.c_str()); !status.ok()) {
+      return status.WithPath(copy);
     }
   }
-  if (status = SyncDir(dir_fd); !status.ok()) return status;
+  if (status = SyncDir(dir_fd); !status.ok()) return status;  // the directory itself
   // Only now may the record go: until the renames are on disk, it is what
   // completes them after a power cut. A record left behind is harmless.
   (void)RemoveIn(dir_fd, kCommitRecordName);
@@ -161,23 +211,16 @@ void RemoveStaged(int dir_fd, const std::vector<std::string>& names) {
   for (const std::string& name : names) (void)RemoveIn(dir_fd, (name + kTempSuffix).c_str());
 }
 
-Status RecoverStaged(int dir_fd, const std::vector<std::string>& data_files) {
-  struct stat st;
-  if (fstatat(dir_fd, kCommitRecordName, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    FILE* in;
-    if (Status opened = OpenDataFile(dir_fd, kCommitRecordName, &in); !opened.ok()) {
-      return Status::Error(opened.error(), kCommitRecordName);
-    }
-    std::vector<std::string> names;
-    const Record record = ReadRecord(in, data_files, &names);
-    fclose(in);
-    if (record == Record::kMalformed) return Status::Error(EBADMSG, kCommitRecordName);
+Status RecoverStaged(int dir_fd, const std::vector<std::string>& data_files, bool* discarded) {
+  if (discarded != nullptr) *discarded = false;
+  RecordView record;
+  LookAtRecord(dir_fd, data_files, &record);
+  if (record.present) {
     // A complete record: the change was committed, and every copy that is
     // still there goes over its data file (one that is gone was renamed
-    // before the interruption). An incomplete one: it was not, and the
-    // record goes with the copies.
-    if (record == Record::kIncomplete) names.clear();
-    for (const std::string& file : names) {
+    // before the interruption). Anything else: it was not, and the record
+    // goes with the copies.
+    for (const std::string& file : record.complete ? record.names : std::vector<std::string>{}) {
       const std::string copy = file + kTempSuffix;
       // A copy is checked as a data file is before it becomes one.
       FILE* staged;
@@ -190,14 +233,13 @@ Status RecoverStaged(int dir_fd, const std::vector<std::string>& data_files) {
         return Status::Error(renamed.error(), copy);
       }
     }
-    if (!names.empty()) {
+    if (!record.names.empty()) {
       if (Status synced = SyncDir(dir_fd); !synced.ok()) return Status::Error(synced.error());  // the directory itself
     }
     if (Status removed = RemoveIn(dir_fd, kCommitRecordName); !removed.ok()) {
       return Status::Error(removed.error(), kCommitRecordName);
     }
-  } else if (errno != ENOENT) {
-    return Status::FromErrno(kCommitRecordName);
+    if (!record.complete && discarded != nullptr) *discarded = true;
   }
   RemoveStaleCopies(dir_fd, data_files);
   return {};
@@ -213,4 +255,85 @@ void RemoveStaleCopies(int dir_fd, const std::vector<std::string>& data_files) {
       (void)RemoveIn(dir_fd, copy.c_str());
     }
   }
+}
+
+namespace {
+
+SnapshotHook snapshot_hook = nullptr;
+
+// What stands at a name: the file's device and inode, or zeros for none.
+struct Identity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool operator==(const Identity&) const = default;
+};
+
+Identity IdentityOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+
+Identity IdentityAt(int dir_fd, const std::string& name) {
+  struct stat st;
+  if (fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return {};
+  return IdentityOf(st);
+}
+
+bool SameRecord(const RecordView& a, const RecordView& b) {
+  return a.present == b.present && a.complete == b.complete && a.dev == b.dev && a.ino == b.ino &&
+         a.names == b.names;
+}
+
+void CloseAll(std::vector<CommittedFile>* files) {
+  for (CommittedFile& file : *files) {
+    if (file.fd >= 0) close(file.fd);
+    file.fd = -1;
+  }
+}
+
+}  // namespace
+
+void SetSnapshotHookForTesting(SnapshotHook hook) { snapshot_hook = hook; }
+
+Status OpenCommitted(int dir_fd, const std::vector<std::string>& data_files,
+                     std::vector<CommittedFile>* files) {
+  files->assign(data_files.size(), CommittedFile{});
+  std::vector<Identity> opened(data_files.size());
+  for (int attempt = 0; attempt < kSnapshotTries; ++attempt) {
+    if (attempt > 0) {
+      // A writer renames its few copies within milliseconds: wait a little
+      // longer each time, never long.
+      const timespec pause{0, std::min(attempt, 20) * 500 * 1000L};
+      nanosleep(&pause, nullptr);
+    }
+    RecordView before;
+    LookAtRecord(dir_fd, data_files, &before);
+    if (snapshot_hook != nullptr) snapshot_hook(attempt, 0);
+    for (size_t i = 0; i < data_files.size(); ++i) {
+      CommittedFile& file = (*files)[i];
+      struct stat st;
+      const bool staged = before.complete && std::find(before.names.begin(), before.names.end(),
+                                                       data_files[i]) != before.names.end();
+      file.status = Status::Error(ENOENT);
+      if (staged) {
+        file.status = OpenDataFd(dir_fd, (data_files[i] + kTempSuffix).c_str(), &file.fd, &st);
+        if (!file.status.ok() && file.status.error() != ENOENT) {
+          file.status = Status::Error(file.status.error(), data_files[i] + kTempSuffix);
+        }
+      }
+      if (file.status.error() == ENOENT) {
+        file.status = OpenDataFd(dir_fd, data_files[i].c_str(), &file.fd, &st);
+      }
+      opened[i] = IdentityOf(st);
+      if (snapshot_hook != nullptr) snapshot_hook(attempt, i + 1);
+    }
+    RecordView after;
+    LookAtRecord(dir_fd, data_files, &after);
+    bool stable = SameRecord(before, after);
+    if (stable && !before.complete) {
+      for (size_t i = 0; i < data_files.size() && stable; ++i) {
+        stable = IdentityAt(dir_fd, data_files[i]) == opened[i];
+      }
+    }
+    if (stable) return {};
+    CloseAll(files);
+  }
+  return Status::Error(EAGAIN);
 }
