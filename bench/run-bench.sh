@@ -4,12 +4,14 @@
 # last format in the files) against a durable floor, a small program that
 # makes the same change with the same commit protocol (copies, their
 # flushes, the record, the renames, the directory's flushes), reading each
-# file once; the listing against a small program that prints the same
-# bytes from one read of each file. Each round restores the data set (a fresh copy of each file,
-# flushed: the tool refuses a data file with a second link) and times both
-# on the same state, the tool first in one round and the floor in the
-# next; the figures are medians over the rounds. Then the
-# peak memory of each.
+# file once; the listing against a C program that prints the same bytes
+# from one read of each file (bench/list_floor.cc). Each round restores
+# the data set (a fresh copy of each file, flushed: the tool refuses a
+# data file with a second link) and times both on the same state, the tool
+# first in one round and the floor in the next. The figures are medians
+# over the rounds: wall time, and CPU time (user and system, the
+# spooler-side tool's shell included), which the disk's flushes do not
+# blur. Then the peak memory of each, and of the listing a format.
 # Usage: run-bench.sh BUILD_DIR [FORMATS] [ROUNDS]
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
@@ -23,20 +25,28 @@ model=lx230
 # shellcheck source=bench/data-set.sh
 . "$here/data-set.sh"
 
-now() { date +%s%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ms() { awk -v ns="$1" 'BEGIN { printf "%.1f", ns / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+# timed NAME COMMAND...: runs it (output to $out, default /dev/null) and
+# adds its wall and CPU time, in ns, to samples[NAME] and samples[NAME_cpu].
+timed() {
+  local name=$1 times
+  shift
+  times=$( { TIMEFORMAT='%3R %3U %3S'; time "$@" >"${out:-/dev/null}"; } 2>&1 | tail -n 1)
+  read -r real user sys <<<"$times"
+  samples[$name]+="$(awk -v s="$real" 'BEGIN { printf "%d", s * 1e9 }') "
+  samples[${name}_cpu]+="$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%d", (u + s) * 1e9 }') "
+}
 
 # The durable floor: the same change and commit protocol in a few lines of
 # C++, each file read once into memory (bench/durable_floor.cc).
 floor=$build/durable-floor
 ${CXX:-c++} -O2 -std=c++20 -o "$floor" "$here/durable_floor.cc"
-# The listing's floor: the same bytes from one read of each file, with the
-# tool's own size conversions (bench/list_floor.cc).
+# The listing's floor: the same bytes from one read of each file
+# (bench/list_floor.cc), a program of its own.
 list_floor=$build/list-floor
-${CXX:-c++} -O2 -std=c++20 -I"$here/.." -o "$list_floor" "$here/list_floor.cc" \
-  "$build/tool/libtoollib.a" "$build/lineio/liblineio.a"
+${CXX:-c++} -O2 -std=c++20 -o "$list_floor" "$here/list_floor.cc"
 
 bench_size() {  # FORMATS ROUNDS
   local count=$1 rounds=$2 dir=$work/$1
@@ -51,7 +61,7 @@ bench_size() {  # FORMATS ROUNDS
   echo "data set: $count formats, $(awk -v b="$size" 'BEGIN { printf "%.1f", b / 1e6 }') MB in" \
     "four files; medians of $rounds rounds, each on a fresh copy flushed to disk"
   declare -A samples=()
-  local r t op
+  local r op
   for ((r = 0; r < rounds; r++)); do
     for op in add replace delete; do
       local args=() floor_args=()
@@ -64,42 +74,46 @@ bench_size() {  # FORMATS ROUNDS
       # machine still does after the restore weighs on both alike.
       local who
       for who in $( ((r % 2)) && echo "floor tool" || echo "tool floor"); do
-        restore "$dir"; t=$(now)
+        restore "$dir"
         if [ "$who" = tool ]; then
-          (cd "$dir" && ./kstapefmtlpr_lx230 -P LX-230 "${args[@]}")
+          cd "$dir"
+          timed "${op}_tool" ./kstapefmtlpr_lx230 -P LX-230 "${args[@]}"
+          cd - >/dev/null
         else
-          "$floor" "$inf" "$model" "${floor_args[@]}"
+          timed "${op}_floor" "$floor" "$inf" "$model" "${floor_args[@]}"
         fi
-        samples[${op}_$who]+="$(($(now) - t)) "
       done
     done
   done
   # The listing of every format, beside its floor and a cat of the files,
-  # in rounds of their own: the listings it writes are not to be flushed
-  # while a change is timed.
+  # in rounds of their own (the listings it writes are not to be flushed
+  # while a change is timed), taking turns to go first.
   for ((r = 0; r < rounds; r++)); do
-    restore "$dir"; t=$(now)
-    (cd "$dir" && ./kstapefmtlpr_lx230 -l >"$dir/listing")
-    samples[list_tool]+="$(($(now) - t)) "
-    t=$(now)
-    "$list_floor" "$inf" "$model" >"$dir/listing.floor"
-    samples[list_floor]+="$(($(now) - t)) "
+    restore "$dir"
+    for who in $( ((r % 2)) && echo "floor tool" || echo "tool floor"); do
+      if [ "$who" = tool ]; then
+        cd "$dir"
+        out=$dir/listing timed list_tool ./kstapefmtlpr_lx230 -l
+        cd - >/dev/null
+      else
+        out=$dir/listing.floor timed list_floor "$list_floor" "$inf" "$model"
+      fi
+    done
     cmp -s "$dir/listing" "$dir/listing.floor" || { echo "the listing's floor printed other bytes" >&2; exit 1; }
-    t=$(now)
-    cat "$inf/ks${model}func" "$inf/paperinf${model}pt1" "$inf/ImagingArea" >/dev/null
-    samples[list_cat]+="$(($(now) - t)) "
+    timed list_cat cat "$inf/ks${model}func" "$inf/paperinf${model}pt1" "$inf/ImagingArea"
   done
   med() { echo ${samples[$1]} | tr ' ' '\n' | median; }
-  printf '%-9s %9s %9s %11s\n' operation tool_ms floor_ms tool/floor
-  for op in add replace delete; do
-    printf '%-9s %9s %9s %11s\n' "$op" "$(ms "$(med ${op}_tool)")" "$(ms "$(med ${op}_floor)")" \
-      "$(ratio "$(med ${op}_tool)" "$(med ${op}_floor)")"
+  printf '%-9s %9s %9s %11s %9s %9s %11s\n' operation tool_ms floor_ms tool/floor \
+    tool_cpu floor_cpu cpu_ratio
+  for op in add replace delete list; do
+    printf '%-9s %9s %9s %11s %9s %9s %11s\n' "$op" "$(ms "$(med ${op}_tool)")" \
+      "$(ms "$(med ${op}_floor)")" "$(ratio "$(med ${op}_tool)" "$(med ${op}_floor)")" \
+      "$(ms "$(med ${op}_tool_cpu)")" "$(ms "$(med ${op}_floor_cpu)")" \
+      "$(ratio "$(med ${op}_tool_cpu)" "$(med ${op}_floor_cpu)")"
   done
-  echo "listing: $(ms "$(med list_tool)") ms; its floor $(ms "$(med list_floor)") ms" \
-    "($(ratio "$(med list_tool)" "$(med list_floor)") times); a cat of the three files" \
-    "$(ms "$(med list_cat)") ms"
-  # Peak memory of one run of each, in kB.
-  local peaks=()
+  echo "a cat of the three files the listing reads: $(ms "$(med list_cat)") ms"
+  # Peak memory of one run of each, in kB; the listing's a format.
+  local peaks=() list_kb=0
   for op in add delete list; do
     restore "$dir"
     case $op in
@@ -107,9 +121,12 @@ bench_size() {  # FORMATS ROUNDS
       delete) args=(-P LX-230 -d "$last_name") ;;
       list) args=(-l) ;;
     esac
-    peaks+=("$op $( (cd "$dir" && /usr/bin/time -f %M ./kstapefmtlpr_lx230 "${args[@]}" 2>&1 >/dev/null | tail -1))")
+    local kb
+    kb=$( (cd "$dir" && /usr/bin/time -f %M ./kstapefmtlpr_lx230 "${args[@]}" 2>&1 >/dev/null | tail -1))
+    peaks+=("$op $kb")
+    [ "$op" != list ] || list_kb=$kb
   done
-  echo "peak memory (kB): ${peaks[*]}"
+  echo "peak memory (kB): ${peaks[*]}; the listing's, a format: $(awk -v k="$list_kb" -v n="$count" 'BEGIN { printf "%.1f", k * 1024 / n }') bytes"
   rm -rf "$dir"
 }
 

@@ -174,12 +174,16 @@ MediumAnswer DescribeFormat(const DataSet& data, const Entry& entry, FoundIn whe
       }))) {
     return MediumAnswer::kFailed;
   }
+  // The size as the listing gives it: the first imaging area line's, else
+  // the identifier's own.
   int32_t width, height;
   SizeFromId(id, &width, &height);
   bool in_area = where == FoundIn::kImagingArea;
+  bool readable = true;
   auto size_from = [&](std::string_view line) {
     int32_t w, h;
-    if (SizeFromImagingArea(line, id, &w, &h)) width = w, height = h;
+    readable = SizeFromImagingArea(line, FormatIdIn(line), &w, &h);
+    if (readable) width = w, height = h;
   };
   if (in_area) {
     size_from(area_line);
@@ -194,7 +198,8 @@ MediumAnswer DescribeFormat(const DataSet& data, const Entry& entry, FoundIn whe
   medium->size = std::to_string(width) + "x" + std::to_string(height);
   medium->id = id;
   medium->state.clear();
-  AppendState(&medium->state, data.model(), where == FoundIn::kFuncList, in_paper, in_area);
+  AppendState(&medium->state, data.model(), where == FoundIn::kFuncList, in_paper, in_area,
+              readable);
   return MediumAnswer::kFound;
 }
 

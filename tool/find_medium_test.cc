@@ -9,8 +9,11 @@
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "tests/test_util.h"
+#include "tool/operations.h"
 #include "tool/run_tool.h"
 
 namespace {
@@ -123,6 +126,65 @@ TEST_F(FindMediumTest, AFifoOrALinkInPlaceOfADataFileIsRefused) {
   Reopen();
   Find("Small", MediumAnswer::kFailed);
   EXPECT_EQ(status_.error(), ELOOP);
+}
+
+// The tool's answer to a command line, run in this process.
+std::string RunIn(const TestData& data, std::vector<const char*> argv) {
+  argv.insert(argv.begin(), "kstapefmtlpr_lx230");
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&text, &size);
+  RunTool(static_cast<int>(argv.size()), argv.data(), data.root, out);
+  fclose(out);
+  std::string answer(text, size);
+  free(text);
+  return answer;
+}
+
+// For every format the listing shows, -m of its identifier, and of its name
+// where it has one, answers the same line: the size is the data set's (a
+// length of 5000 mm, beyond the identifier's 12-bit field; a hand-made
+// imaging area line saying other than the identifier; one that says no
+// size that can be read), never the identifier's alone.
+TEST(FindMediumAndListingTest, AgreeOnEveryFormat) {
+  TempDir temp;
+  TestData data(temp.path());
+  data.WriteSample();
+  {
+    DataSet set(data.root, "lx230");
+    ASSERT_TRUE(set.Open(DataSet::Access::kChange).ok());
+    long micros = 1;
+    for (auto [name, width, height] : std::vector<std::tuple<const char*, int32_t, int32_t>>{
+             {"Long", 50, 5000}, {"Wide", 300, 70}, {"Tape 54", 54, 100}, {"Plain", 29, 70}}) {
+      QueueTimes({{0, micros++}});
+      ASSERT_TRUE(AddFormat(TestRequest(name, width, height), set, QueuedTime).ok());
+    }
+  }
+  WriteFile(data.func(), ReadFile(data.func()) + "KsL041D04600011/Hand\nKsL031D04600012/Bad\n");
+  WriteFile(data.paper(), ReadFile(data.paper()) + "KsL041D04600011/Hand:\t1\t1\n" +
+                              "KsL031D04600012/Bad:\t1\t1\n");
+  WriteFile(data.area(), ReadFile(data.area()) +
+                             "KsL041D04600011\t:\t4.32\t8.40\t171.16\t274.63\n"
+                             "KsL031D04600012\t:\t4.32\t8.40\t77.76\n"
+                             "KsL0B1D04600013\t:\t4.32\t8.40\t77.76\t189.72\n");
+  const std::string listing = RunIn(data, {"-l"});
+  EXPECT_NE(listing.find("Long\t50x5000\t"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("Hand\t62x100\tKsL041D04600011\tok\n"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("Bad\t29x70\tKsL031D04600012\tbad size in ImagingArea\n"),
+            std::string::npos);
+  int lines = 0;
+  for (size_t pos = 0, end; pos < listing.size(); pos = end + 1, ++lines) {
+    end = listing.find('\n', pos);
+    const std::string line = listing.substr(pos, end - pos + 1);
+    const std::string name = line.substr(0, line.find('\t'));
+    const size_t id_at = line.find('\t', line.find('\t') + 1) + 1;
+    const std::string id = line.substr(id_at, line.find('\t', id_at) - id_at);
+    EXPECT_EQ(RunIn(data, {"-m", id.c_str()}), line) << id;
+    if (!name.empty()) {
+      EXPECT_EQ(RunIn(data, {"-m", name.c_str()}), line) << name;
+    }
+  }
+  EXPECT_EQ(lines, 8);
 }
 
 // Out of memory while it answers (a line near the longest a data file may

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "lineio/string_printf.h"
@@ -80,11 +81,35 @@ bool IsFormatId(std::string_view text) {
   return text.find('\n') == std::string_view::npos && FormatIdIn(text) == text;
 }
 
+namespace {
+
+// Where |id| stands in |line|: a view into it, as FormatIdIn gives (no
+// arithmetic on pointers into two buffers), else the first place it is
+// found. *view: it was a view.
+size_t OffsetOf(std::string_view line, std::string_view id, bool* view = nullptr) {
+  const std::less_equal<const char*> before;
+  const bool inside =
+      before(line.data(), id.data()) && before(id.data() + id.size(), line.data() + line.size());
+  if (view != nullptr) *view = inside;
+  return inside ? static_cast<size_t>(id.data() - line.data()) : line.find(id);
+}
+
+}  // namespace
+
 bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* name) {
-  line = Text(line);
-  size_t length = static_cast<size_t>(HexValue(id[3]) * 16 + HexValue(id[4]));
-  size_t start = static_cast<size_t>(id.data() - line.data()) + id.size() + 1;  // the separator
+  bool view;
+  const size_t at = OffsetOf(line, id, &view);
+  if (at == std::string_view::npos || id.size() < 5) return false;
+  const size_t length = static_cast<size_t>(HexValue(id[3]) * 16 + HexValue(id[4]));
+  const size_t start = at + id.size() + 1;  // after the separator
   if (start > line.size() || line.size() - start < length) return false;
+  // The line is looked at up to its first zero byte and its newline: none
+  // may come before the name's end. Where the identifier is the view
+  // FormatIdIn gave, what comes before its end has neither.
+  // A name is a few bytes: looked at one by one.
+  for (size_t i = view ? at + id.size() : 0; i < start + length; ++i) {
+    if (line[i] == '\0' || line[i] == '\n') return false;
+  }
   *name = line.substr(start, length);
   return true;
 }
@@ -143,20 +168,27 @@ double RightEdgePoints(int32_t width_mm) { return ToPoints(width_mm, kLeftMargin
 
 double TopEdgePoints(int32_t height_mm) { return ToPoints(height_mm, kBottomMarginPoints); }
 
-// strtod for the plain numbers the imaging area file holds ("189.72"): an
-// integer of at most 15 digits divided by a power of ten is rounded once,
-// as strtod rounds, so the result is the same. Anything else goes to strtod.
-static double ReadNumber(const char* p, char** end) {
+namespace {
+
+// isspace in the C locale, which the tool runs in, without a call.
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// strtod for the plain numbers the imaging area file holds ("189.72"), over
+// [p, end): an integer of at most 15 digits divided by a power of ten is
+// rounded once, as strtod rounds, so the result is the same. Anything else
+// is read by strtod from a copy. False if no number is there.
+bool ReadNumber(const char* p, const char* end, double* value, const char** next) {
   const char* q = p;
-  while (*q == ' ' || *q == '\t') ++q;
-  const bool negative = *q == '-';
-  if (*q == '-' || *q == '+') ++q;
+  while (q < end && (*q == ' ' || *q == '\t')) ++q;
+  const bool negative = q < end && *q == '-';
+  if (q < end && (*q == '-' || *q == '+')) ++q;
   int64_t digits = 0;
   int count = 0, decimals = 0;
   bool point = false;
-  for (;; ++q) {
+  for (; q < end; ++q) {
     if (*q >= '0' && *q <= '9') {
-      digits = digits * 10 + (*q - '0');
+      // Past 15 digits strtod reads it: the sum must not overflow first.
+      if (count < 16) digits = digits * 10 + (*q - '0');
       ++count;
       decimals += point;
     } else if (*q == '.' && !point) {
@@ -166,51 +198,60 @@ static double ReadNumber(const char* p, char** end) {
     }
   }
   static constexpr double kPowers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
-  if (count == 0 || count > 15 || decimals > 8 || (*q != '\0' && !isspace(static_cast<unsigned char>(*q)))) {
-    return strtod(p, end);
+  if (count > 0 && count <= 15 && decimals <= 8 && (q == end || IsSpace(*q))) {
+    const double plain = static_cast<double>(digits) / kPowers[decimals];
+    *value = negative ? -plain : plain;
+    *next = q;
+    return true;
   }
-  *end = const_cast<char*>(q);
-  const double value = static_cast<double>(digits) / kPowers[decimals];
-  return negative ? -value : value;
+  char text[256];
+  const size_t length = std::min(static_cast<size_t>(end - p), sizeof text - 1);
+  memcpy(text, p, length);
+  text[length] = '\0';
+  char* stop;
+  *value = strtod(text, &stop);
+  *next = p + (stop - text);
+  return stop != text;
 }
+
+}  // namespace
 
 bool SizeFromImagingArea(std::string_view line, std::string_view id, int32_t* width,
                          int32_t* height) {
   // " : n n n n" after the identifier, read as sscanf's " : %lf %lf %lf %lf"
   // would, up to the line's end.
-  const size_t after = static_cast<size_t>(id.data() - line.data()) + id.size();
-  line = Text(line);
-  char text[256];
-  const size_t length = std::min(line.size() - std::min(after, line.size()), sizeof text - 1);
-  memcpy(text, line.data() + after, length);
-  text[length] = '\0';
-  const char* p = text;
-  while (isspace(static_cast<unsigned char>(*p))) ++p;
-  if (*p++ != ':') return false;
+  const size_t at = OffsetOf(line, id);
+  if (at == std::string_view::npos) return false;
+  // Up to the line's end. A zero byte ends a number as the end of a
+  // zero-terminated line would: strtod, reading the copy, stops there.
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  const char* p = line.data() + std::min(at + id.size(), line.size());
+  const char* end = line.data() + line.size();
+  while (p < end && IsSpace(*p)) ++p;
+  if (p == end || *p++ != ':') return false;
   double n[4];
   for (double& number : n) {
-    char* end;
-    number = ReadNumber(p, &end);
-    if (end == p) return false;
-    p = end;
+    if (!ReadNumber(p, end, &number, &p)) return false;
   }
+  // No label is narrower or shorter than a millimetre.
   return ToMillimetres(n[2], kLeftMarginPoints, width) &&
-         ToMillimetres(n[3], kBottomMarginPoints, height);
+         ToMillimetres(n[3], kBottomMarginPoints, height) && *width >= 1 && *height >= 1;
 }
 
 void SizeFromId(std::string_view id, int32_t* width, int32_t* height) {
   // The width field lies between the name length and the last eight
   // digits; the height is the three digits after it.
-  const std::string_view digits = id.substr(3);
-  const std::string_view width_field = digits.substr(2, digits.size() - 10);
+  const size_t height_at = id.size() - 8;
   uint64_t value = 0;
-  for (char c : width_field) {
-    value = std::min<uint64_t>(value * 16 + static_cast<uint64_t>(HexValue(c)),
-                               std::numeric_limits<int32_t>::max());
+  for (size_t i = 5; i < height_at; ++i) {
+    value = value * 16 + static_cast<uint64_t>(HexValue(id[i]));
+    if (value > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+      value = std::numeric_limits<int32_t>::max();
+    }
   }
   *width = static_cast<int32_t>(value);
-  *height = 0;
-  for (char c : digits.substr(2 + width_field.size(), 3)) *height = *height * 16 + HexValue(c);
+  *height = HexValue(id[height_at]) * 256 + HexValue(id[height_at + 1]) * 16 +
+            HexValue(id[height_at + 2]);
 }
 
 std::string_view EntryIdNamed(std::string_view line, std::string_view name) {

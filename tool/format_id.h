@@ -31,8 +31,8 @@ bool IsFormatId(std::string_view text);
 
 // The entry's name: as many bytes as the identifier's fourth and fifth
 // characters give in hex, after the one separator character that follows
-// the identifier |id| (found in |line| by FormatIdIn). False if the line
-// ends first.
+// the identifier |id| (found in |line| by FormatIdIn, or else looked for in
+// it). False if the line ends first.
 bool EntryNameIn(std::string_view line, std::string_view id, std::string_view* name);
 
 // The identifier of |line| if it is an entry named |name| (as FormatIdIn
@@ -81,11 +81,15 @@ inline constexpr double kBottomMarginPoints = 8.4;
 double RightEdgePoints(int32_t width_mm);
 double TopEdgePoints(int32_t height_mm);
 
-// The inverse, for the listing: the size in mm an imaging area line of |id|
-// gives (its third and fourth numbers, margins added back), or failing that
-// the identifier's own width and 12-bit height fields.
+// The inverse, for the listing and the medium query alike: the size in mm
+// an imaging area line of |id| (a view into |line|, or found in it) gives,
+// its third and fourth numbers with the margins added back. False if the
+// line holds no such size: fewer than four numbers, or a size out of range
+// (below 1 mm, or beyond 32 bits) however many digits it is written with.
 bool SizeFromImagingArea(std::string_view line, std::string_view id, int32_t* width,
                          int32_t* height);
+// The identifier's own width and 12-bit height fields: a size for a
+// format without an imaging area line.
 void SizeFromId(std::string_view id, int32_t* width, int32_t* height);
 
 #endif  // TOOL_FORMAT_ID_H_

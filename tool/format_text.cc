@@ -1,5 +1,7 @@
 #include "tool/format_text.h"
 
+#include <cstring>
+
 #include "lineio/string_printf.h"
 #include "tool/data_set.h"
 
@@ -33,27 +35,57 @@ size_t Utf8Length(std::string_view s) {
 
 }  // namespace
 
-std::string Printable(std::string_view name) {
-  std::string out;
-  for (size_t i = 0; i < name.size();) {
+char* PrintableTo(std::string_view name, char* out) {
+  static const char kHex[] = "0123456789abcdef";
+  auto hex = [&](unsigned char byte) {
+    *out++ = '\\';
+    *out++ = 'x';
+    *out++ = kHex[byte >> 4];
+    *out++ = kHex[byte & 15];
+  };
+  // Most names are printable ASCII throughout: copied as they are.
+  size_t plain = 0;
+  while (plain < name.size() && static_cast<unsigned char>(name[plain] - 0x20) < 0x5F &&
+         name[plain] != '\\') {
+    ++plain;
+  }
+  memcpy(out, name.data(), plain);
+  out += plain;
+  for (size_t i = plain; i < name.size();) {
     const unsigned char byte = static_cast<unsigned char>(name[i]);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      *out++ = static_cast<char>(byte);
+      ++i;
+      continue;
+    }
     const size_t length = byte >= 0x80 ? Utf8Length(name.substr(i)) : 1;
     if (length == 2 && byte == 0xC2 && static_cast<unsigned char>(name[i + 1]) <= 0x9F) {
-      out += StringPrintf("\\x%02x\\x%02x", byte, static_cast<unsigned char>(name[i + 1]));
+      hex(byte);
+      hex(static_cast<unsigned char>(name[i + 1]));
     } else if (length > 1) {
-      out.append(name, i, length);
+      memcpy(out, name.data() + i, length);
+      out += length;
+    } else if (byte == '\\') {
+      *out++ = '\\';
+      *out++ = '\\';
     } else if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F)) {
-      out += StringPrintf("\\x%02x", byte);
+      hex(byte);
     } else {
-      out += name[i];
+      *out++ = static_cast<char>(byte);
     }
     i += length > 0 ? length : 1;
   }
   return out;
 }
 
+std::string Printable(std::string_view name) {
+  std::string out(name.size() * kPrintableGrowth, '\0');
+  out.resize(static_cast<size_t>(PrintableTo(name, out.data()) - out.data()));
+  return out;
+}
+
 void AppendState(std::string* line, const std::string& model, bool in_func, bool in_paper,
-                 bool in_area) {
+                 bool in_area, bool area_readable) {
   const size_t state = line->size();
   auto lacks = [&](DataFile file) {
     *line += line->size() == state ? "missing: " : ", ";
@@ -62,5 +94,9 @@ void AppendState(std::string* line, const std::string& model, bool in_func, bool
   if (!in_func) lacks(DataFile::kFuncList);
   if (!in_paper) lacks(DataFile::kPaperInfo);
   if (!in_area) lacks(DataFile::kImagingArea);
+  if (in_area && !area_readable) {
+    if (line->size() != state) *line += "; ";
+    *line += "bad size in " + DataFileName(model, DataFile::kImagingArea);
+  }
   if (line->size() == state) *line += "ok";
 }

@@ -45,6 +45,15 @@ TEST(IdTableTest, CraftedIdentifiersDoNotMakeLookupsWalk) {
   EXPECT_LT(table.stats().probes, 10 * table.stats().lookups);
 }
 
+// A table no one has entered anything in answers, and has room.
+TEST(IdTableTest, AFreshTableHoldsNothing) {
+  IdTable table;
+  EXPECT_EQ(table.Flags("KsL000000000001"), 0);
+  EXPECT_EQ(table.Flags("KsL00000000000000000001"), 0);
+  EXPECT_EQ(table.Set("KsL000000000001", 2), 0);
+  EXPECT_EQ(table.Flags("KsL000000000001"), 2);
+}
+
 // Identifiers of every length keep their own flags: "KsL0..." and "KsL..."
 // of one value differ, and ones too long for a word are kept as text.
 TEST(IdTableTest, EveryLengthIsItsOwn) {

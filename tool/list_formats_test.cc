@@ -71,19 +71,35 @@ TEST_F(ListFormatsTest, EveryKindOfFormatInExactBytes) {
   DropLines(data_.area(), "KsL071D04600003");
   Add("Gone", 62, 100, 4);
   DropLines(data_.func(), "KsL043E06400004");
-  // Written by an older tool: a tab and a backslash in a name, and an
-  // imaging area line whose entries are gone elsewhere.
-  WriteFile(data_.func(), ReadFile(data_.func()) + "KsL051D04600005/a\tb\\c\n");
+  // Written by an older tool or by hand: a tab and a backslash in a name,
+  // a name that is the text of a tab's escape, imaging area lines whose
+  // entries are gone elsewhere, and lines whose size cannot be read (too
+  // few numbers; more digits than any integer holds, too large once read;
+  // a size below a millimetre).
+  WriteFile(data_.func(), ReadFile(data_.func()) + "KsL051D04600005/a\tb\\c\n" +
+                              "KsL061D04600007/a\\x09b\n");
   WriteFile(data_.area(),
-            ReadFile(data_.area()) + "KsL0A1D04600006\t:\t4.32\t8.40\t77.76\t189.72\n");
+            ReadFile(data_.area()) + "KsL0A1D04600006\t:\t4.32\t8.40\t77.76\t189.72\n" +
+                "KsL0B1D04600008\t:\t4.32\t8.40\t77.76\n" +
+                "KsL0C1D04600009\t:\t4.32\t8.40\t" + std::string(40, '9') + "\t189.72\n" +
+                "KsL0D1D0460000A\t:\t4.32\t8.40\t000000000000000000000000077.76\t-8.4\n" +
+                "KsL0E1D0460000B\t:\t4.32\t8.40\t000000000000000000000000077.76\t189.72\n");
   EXPECT_EQ(List(),
             "No area\t29x70\tKsL071D04600003\tmissing: ImagingArea\n"
             "Wide\t300x70\tKsL0412C04600002\tok\n"
             "Tape 54\t54x100\tKsL073606400001\tok\n"
             "Small\t62x100\tKsL053E0643ABCD\tok\n"
-            "a\\x09b\\c\t29x70\tKsL051D04600005\tmissing: paperinflx230pt1, ImagingArea\n"
+            "a\\x09b\\\\c\t29x70\tKsL051D04600005\tmissing: paperinflx230pt1, ImagingArea\n"
+            "a\\\\x09b\t29x70\tKsL061D04600007\tmissing: paperinflx230pt1, ImagingArea\n"
             "Gone\t62x100\tKsL043E06400004\tmissing: kslx230func\n"
-            "\t29x70\tKsL0A1D04600006\tmissing: kslx230func, paperinflx230pt1\n");
+            "\t29x70\tKsL0A1D04600006\tmissing: kslx230func, paperinflx230pt1\n"
+            "\t29x70\tKsL0B1D04600008\tmissing: kslx230func, paperinflx230pt1; bad size in "
+            "ImagingArea\n"
+            "\t29x70\tKsL0C1D04600009\tmissing: kslx230func, paperinflx230pt1; bad size in "
+            "ImagingArea\n"
+            "\t29x70\tKsL0D1D0460000A\tmissing: kslx230func, paperinflx230pt1; bad size in "
+            "ImagingArea\n"
+            "\t29x70\tKsL0E1D0460000B\tmissing: kslx230func, paperinflx230pt1\n");
 }
 
 TEST_F(ListFormatsTest, NoFormatsNoOutputAndAFuncListThatDoesNotOpen) {

@@ -132,8 +132,6 @@ int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, F
     return ReportError(out, opened);
   }
   if (parsed.command == Command::kList) {
-    // One write for many lines of a large listing.
-    setvbuf(out, nullptr, _IOFBF, 64 * 1024);
     const Status listed = ListFormats(data, out);
     if (listed.ok()) return 0;
     return ReportReadError(out, listed, base, parsed.request.model);
