@@ -100,7 +100,18 @@ inline uint32_t Both(Vec block, Vec first, Vec tail, Vec last) {
 
 }  // namespace
 
+namespace {
+
+NeedleFilter lacking = NeedleFilter::kPortable;  // for tests: lacks this and wider
+NeedleFilter last_used = NeedleFilter::kPortable;
+
+}  // namespace
+
+NeedleFilter LastNeedleFilterForTesting() { return last_used; }
+void SetProcessorLacksForTesting(NeedleFilter filter) { lacking = filter; }
+
 bool ProcessorHas(NeedleFilter filter) {
+  if (lacking != NeedleFilter::kPortable && filter >= lacking) return false;
   switch (filter) {
     case NeedleFilter::kPortable: return true;
 #if NEEDLE_SEARCH_FILTERED
@@ -128,15 +139,18 @@ size_t FindFirstNeedleWith(NeedleFilter filter, std::string_view text, size_t fr
       if (needles[i].size() > longest) longest = needles[i].size();
     }
     if (n == 0) return kNpos;
+    last_used = filter;
     return filter == NeedleFilter::kAvx2 ? avx2::FindFiltered(text, from, used, n, longest)
                                          : sse2::FindFiltered(text, from, used, n, longest);
   }
 #endif
+  last_used = NeedleFilter::kPortable;
   return FindEach(text, from, needles, count);
 }
 
 size_t FindFirstNeedle(std::string_view text, size_t from, const std::string_view* needles,
                        size_t count) {
+  // Asked once; FindFirstNeedleWith asks again before it uses one.
   static const NeedleFilter fastest = ProcessorHas(NeedleFilter::kAvx2)   ? NeedleFilter::kAvx2
                                       : ProcessorHas(NeedleFilter::kSse2) ? NeedleFilter::kSse2
                                                                           : NeedleFilter::kPortable;

@@ -24,4 +24,9 @@ bool ProcessorHas(NeedleFilter filter);
 size_t FindFirstNeedleWith(NeedleFilter filter, std::string_view text, size_t from,
                            const std::string_view* needles, size_t count);
 
+// Test seams: the way the last search went, and a processor said to lack
+// |filter| and every wider one (kPortable: lack nothing).
+NeedleFilter LastNeedleFilterForTesting();
+void SetProcessorLacksForTesting(NeedleFilter filter);
+
 #endif  // LINEIO_NEEDLE_SEARCH_H_

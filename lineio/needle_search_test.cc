@@ -63,4 +63,53 @@ TEST(FindFirstNeedleTest, FindsTheFirstMatchOfAnyNeedleWhereverItLies) {
   EXPECT_EQ(FindFirstNeedle("aacb", 0, needles, 2), 2u);
 }
 
+// A needle at every place of texts of every length up to four vectors
+// (so also in the last byte, which the filter's tail loop must reach), one
+// to four needles of one to twelve bytes, and empty needles among them,
+// which match nothing: as the slow way finds, with each filter.
+TEST(FindFirstNeedleTest, EveryPlaceUpToTheLastByteAndEmptyNeedlesIgnored) {
+  const std::vector<std::vector<std::string_view>> sets = {
+      {"x"}, {"x", "yz"}, {"", "x"}, {"x", ""}, {"q", "", "x"}, {"abcdefghijkl", "x", "", "pq"}};
+  for (NeedleFilter filter : {NeedleFilter::kPortable, NeedleFilter::kSse2, NeedleFilter::kAvx2}) {
+    if (!ProcessorHas(filter)) continue;  // said by the test above
+    for (const auto& needles : sets) {
+      for (size_t size = 0; size <= 4 * 32 + 3; ++size) {
+        for (size_t at = 0; at < size; ++at) {
+          for (std::string_view needle : needles) {
+            if (needle.empty() || at + needle.size() > size) continue;
+            std::string text(size, '\0');  // what an empty needle's bytes could be
+            text.replace(at, needle.size(), needle);
+            ASSERT_EQ(FindFirstNeedleWith(filter, text, 0, needles.data(), needles.size()),
+                      Naive(text, 0, needles))
+                << "filter " << static_cast<int>(filter) << ", \"" << needle << "\" at " << at
+                << " of " << size;
+          }
+        }
+      }
+    }
+  }
+}
+
+// A filter the processor lacks is never run: the portable way answers, and
+// so does the program's own choice.
+TEST(FindFirstNeedleTest, AFilterTheProcessorLacksIsNotRun) {
+  const std::string_view needles[] = {"b", "c"};
+  const std::string text = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaacb";
+  for (NeedleFilter lacked : {NeedleFilter::kAvx2, NeedleFilter::kSse2}) {
+    SetProcessorLacksForTesting(lacked);
+    EXPECT_FALSE(ProcessorHas(lacked));
+    EXPECT_EQ(FindFirstNeedleWith(NeedleFilter::kAvx2, text, 0, needles, 2), text.size() - 2);
+    EXPECT_NE(LastNeedleFilterForTesting(), NeedleFilter::kAvx2);
+    if (lacked == NeedleFilter::kSse2) {
+      EXPECT_EQ(FindFirstNeedleWith(NeedleFilter::kSse2, text, 0, needles, 2), text.size() - 2);
+      EXPECT_EQ(LastNeedleFilterForTesting(), NeedleFilter::kPortable);
+    }
+  }
+  SetProcessorLacksForTesting(NeedleFilter::kPortable);
+  if (ProcessorHas(NeedleFilter::kSse2)) {
+    FindFirstNeedleWith(NeedleFilter::kSse2, text, 0, needles, 2);
+    EXPECT_EQ(LastNeedleFilterForTesting(), NeedleFilter::kSse2);
+  }
+}
+
 }  // namespace

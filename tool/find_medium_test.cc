@@ -18,6 +18,19 @@
 
 namespace {
 
+// The tool's answer to a command line, run in this process.
+std::string RunIn(const TestData& data, std::vector<const char*> argv) {
+  argv.insert(argv.begin(), "kstapefmtlpr_lx230");
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&text, &size);
+  RunTool(static_cast<int>(argv.size()), argv.data(), data.root, out);
+  fclose(out);
+  std::string answer(text, size);
+  free(text);
+  return answer;
+}
+
 class FindMediumTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -99,6 +112,35 @@ TEST_F(FindMediumTest, EachWayOfNamingAMediumInItsOrder) {
   EXPECT_EQ(Find("KsL0B1D04600008"), "|29x70|KsL0B1D04600008|missing: kslx230func, paperinflx230pt1");
 }
 
+// LPRng keeps blanks and tabs as they are: its "_" never stands for one.
+TEST(MatchesRewrittenNameTest, AnUnderscoreStandsForWhatLprngRewrites) {
+  EXPECT_TRUE(MatchesRewrittenName("K\xc3\xa4se", "K__se"));
+  EXPECT_TRUE(MatchesRewrittenName("a$b", "a_b"));
+  EXPECT_TRUE(MatchesRewrittenName("a\\b", "a/b"));
+  EXPECT_FALSE(MatchesRewrittenName("a\tb", "a_b"));
+  EXPECT_FALSE(MatchesRewrittenName("a b", "a_b"));
+  EXPECT_FALSE(MatchesRewrittenName("aXb", "a_b"));
+  EXPECT_FALSE(MatchesRewrittenName("ab", "a_b"));
+}
+
+// An identifier comes first even where an entry named with that text
+// stands before it: the search does not end at the name.
+TEST_F(FindMediumTest, AnIdentifierWinsOverANameMetEarlier) {
+  WriteFile(data_.func(), "[CustomTape]\nKsL0F1D04600001/KsL053E0643ABCD\nKsL053E0643ABCD/Small\n");
+  Reopen();
+  EXPECT_EQ(Find("KsL053E0643ABCD"), "Small|62x100|KsL053E0643ABCD|ok");
+}
+
+// What -m prints of a name is escaped as in the listing: a job's medium
+// holds what its sender chose.
+TEST_F(FindMediumTest, ANameIsPrintedEscaped) {
+  WriteFile(data_.func(), "[CustomTape]\nKsL061D04600001/\x1b[2J\\x\n");
+  Reopen();
+  EXPECT_EQ(RunIn(data_, {"-m", "\x1b[2J\\x"}), "\\x1b[2J\\\\x\t29x70\tKsL061D04600001\t"
+                                                 "missing: paperinflx230pt1, ImagingArea\n");
+  EXPECT_EQ(RunIn(data_, {"-m", "\x1b"}), "unknown medium: \\x1b (see kstapefmtlpr_lx230 -l)\n");
+}
+
 TEST_F(FindMediumTest, TheDefaultIsTheRcFilesWhateverItsLineEnding) {
   EXPECT_EQ(Find(""), "Small|62x100|KsL053E0643ABCD|ok");
   WriteFile(data_.rc(), "Copies=1\nMediaSize=NoSuch\n");
@@ -126,19 +168,6 @@ TEST_F(FindMediumTest, AFifoOrALinkInPlaceOfADataFileIsRefused) {
   Reopen();
   Find("Small", MediumAnswer::kFailed);
   EXPECT_EQ(status_.error(), ELOOP);
-}
-
-// The tool's answer to a command line, run in this process.
-std::string RunIn(const TestData& data, std::vector<const char*> argv) {
-  argv.insert(argv.begin(), "kstapefmtlpr_lx230");
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&text, &size);
-  RunTool(static_cast<int>(argv.size()), argv.data(), data.root, out);
-  fclose(out);
-  std::string answer(text, size);
-  free(text);
-  return answer;
 }
 
 // For every format the listing shows, -m of its identifier, and of its name

@@ -238,6 +238,56 @@ TEST_F(OperationsTest, AnIdentifierInUseIsNeverWrittenAgain) {
   EXPECT_EQ(AddFormat(TestRequest("Six", 29, 70), set_, QueuedTime).error(), EEXIST);
 }
 
+// The general way (a format named under two identifiers) checks a new
+// identifier against every file that holds entries, as the one pass does.
+// (The one pass gives up at the paper info file, before it reaches the
+// imaging area file that holds the first identifier it tried.)
+TEST_F(OperationsTest, TheGeneralWayChecksANewIdentifierInEveryFile) {
+  WriteFile(data_.func(), "[CustomTape]\nKsL03AAAAAAAAAAA/Abc\n");
+  WriteFile(data_.paper(), "KsL03BBBBBBBBBBB/Abc:\t1\t2\n");
+  WriteFile(data_.area(), "KsL031D04610001\t:\t4.32\t8.40\t1\t1\n");
+  QueueTimes({{1, 1}, {1, 1}, {2, 2}});
+  ASSERT_TRUE(AddFormat(TestRequest("Abc", 29, 70), set_, QueuedTime).ok());
+  EXPECT_EQ(ReadFile(data_.func()), "[CustomTape]\nKsL031D04620002/Abc\n");
+}
+
+// A name that is itself an identifier stands, where no entry bears it, for
+// the format of that identifier left half entered: an add of it replaces
+// that format, as a delete of it removes it.
+TEST_F(OperationsTest, AnAddOfANameThatIsAnIdentifierTakesTheFormatOfIt) {
+  const std::string id = "KsL0F1D04600001";
+  WriteFile(data_.area(), ReadFile(data_.area()) + id + "\t:\t4.32\t8.40\tleft\n");
+  ASSERT_TRUE(Add(id.c_str(), 29, 70, 1, 2).ok());
+  EXPECT_EQ(ReadFile(data_.area()).find(id + "\t:\t4.32\t8.40\tleft"), std::string::npos);
+  EXPECT_NE(ReadFile(data_.func()).find("KsL0F1D04610002/" + id + "\n"), std::string::npos);
+}
+
+// Two entries of one name: the first is the format, for a delete and a
+// replace alike, in one pass; the second and its lines stay.
+TEST_F(OperationsTest, TheFirstEntryOfANameIsTheFormat) {
+  const std::string first = "KsL03AAAAAAAAAAA", second = "KsL03BBBBBBBBBBB";
+  for (bool replace : {false, true}) {
+    SCOPED_TRACE(replace ? "replace" : "delete");
+    WriteFile(data_.func(), "[CustomTape]\n" + first + "/Abc\n" + second + "/Abc\n");
+    WriteFile(data_.paper(), first + "/Abc:\t1\t2\n" + second + "/Abc:\t1\t2\n");
+    WriteFile(data_.area(), first + "\t:\t1\n" + second + "\t:\t2\n");
+    ASSERT_TRUE((replace ? Add("Abc", 29, 70, 1, 1) : Delete("Abc")).ok());
+    const std::string added = replace ? "KsL031D04610001/Abc\n" : "";
+    EXPECT_EQ(ReadFile(data_.func()), "[CustomTape]\n" + added + second + "/Abc\n");
+    EXPECT_EQ(ReadFile(data_.paper()).find(first), std::string::npos);
+    EXPECT_NE(ReadFile(data_.paper()).find(second + "/Abc"), std::string::npos);
+    EXPECT_EQ(ReadFile(data_.area()).substr(0, second.size() + 5), second + "\t:\t2\n");
+  }
+  // The paper info file names the second only: both go, whole.
+  WriteFile(data_.func(), "[CustomTape]\n" + first + "/Abc\n" + second + "/Abc\n");
+  WriteFile(data_.paper(), second + "/Abc:\t1\t2\n");
+  WriteFile(data_.area(), first + "\t:\t1\n" + second + "\t:\t2\nother\n");
+  ASSERT_TRUE(Delete("Abc").ok());
+  EXPECT_EQ(ReadFile(data_.func()), "[CustomTape]\n");
+  EXPECT_EQ(ReadFile(data_.paper()), "");
+  EXPECT_EQ(ReadFile(data_.area()), "other\n");
+}
+
 TEST_F(OperationsTest, DeleteOfAnUnknownNameChangesNothing) {
   std::vector<std::string> before = data_.Snapshot();
   EXPECT_TRUE(Delete("Nobody").not_found());
