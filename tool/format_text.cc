@@ -49,7 +49,7 @@ char* PrintableTo(std::string_view name, char* out) {
          name[plain] != '\\') {
     ++plain;
   }
-  memcpy(out, name.data(), plain);
+  if (plain > 0) memcpy(out, name.data(), plain);  // an empty name's data may be null
   out += plain;
   for (size_t i = plain; i < name.size();) {
     const unsigned char byte = static_cast<unsigned char>(name[i]);
