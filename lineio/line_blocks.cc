@@ -1,5 +1,9 @@
 #include "lineio/line_blocks.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -62,6 +66,66 @@ bool LineBlockReader::Next(std::string_view* lines) {
       }
       eof_ = true;
     }
+  }
+}
+
+ReverseLineBlockReader::ReverseLineBlockReader(int fd, size_t block_size)
+    : fd_(fd), buffer_(new char[block_size]), capacity_(block_size) {}
+
+bool ReverseLineBlockReader::Previous(std::string_view* lines) {
+  if (!started_) {
+    started_ = true;
+    struct stat st;
+    if (fstat(fd_, &st) != 0) {
+      error_ = errno;
+      return false;
+    }
+    offset_ = static_cast<uint64_t>(st.st_size);
+  }
+  while (true) {
+    // Bytes [0, kept_) of the buffer begin at offset_: the start of a line
+    // that the bytes before it may finish. A newline among them ends the
+    // line before; what follows it is whole lines.
+    if (kept_ > 0 || offset_ == 0) {
+      const void* newline = offset_ == 0 ? nullptr : memchr(buffer_.get(), '\n', kept_);
+      if (offset_ == 0 || newline != nullptr) {
+        const size_t start =
+            offset_ == 0 ? 0 : static_cast<size_t>(static_cast<const char*>(newline) - buffer_.get()) + 1;
+        if (start < kept_) {
+          *lines = std::string_view(buffer_.get() + start, kept_ - start);
+          kept_ = start;
+          return true;
+        }
+        if (offset_ == 0) return false;
+      }
+    }
+    if (error_ != 0) return false;
+    // Read the block before, in front of what is kept.
+    if (kept_ == capacity_) {  // one line fills the buffer
+      if (capacity_ >= kLineMax) {
+        error_ = EFBIG;
+        return false;
+      }
+      const size_t capacity = capacity_ * 2 < kLineMax ? capacity_ * 2 : kLineMax;
+      std::unique_ptr<char[]> larger(new char[capacity]);
+      memcpy(larger.get(), buffer_.get(), kept_);
+      buffer_ = std::move(larger);
+      capacity_ = capacity;
+    }
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_ - kept_, offset_));
+    memmove(buffer_.get() + want, buffer_.get(), kept_);
+    for (size_t done = 0; done < want;) {
+      const ssize_t n = pread(fd_, buffer_.get() + done, want - done,
+                              static_cast<off_t>(offset_ - want + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        error_ = n < 0 ? errno : EIO;  // the file got shorter
+        return false;
+      }
+      done += static_cast<size_t>(n);
+    }
+    offset_ -= want;
+    kept_ += want;
   }
 }
 

@@ -2,6 +2,7 @@
 #define LINEIO_LINE_BLOCKS_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 #include <memory>
@@ -31,6 +32,30 @@ class LineBlockReader {
   size_t start_ = 0;  // first byte not yet handed out
   size_t end_ = 0;    // end of the bytes read
   bool eof_ = false;
+  int error_ = 0;
+};
+
+// Reads a file from its end, in large blocks, and hands them out as runs of
+// whole lines, the last run first: what was appended last is found first.
+// The file is read with pread, so its descriptor's offset does not matter.
+class ReverseLineBlockReader {
+ public:
+  static constexpr size_t kDefaultBlockSize = 256 * 1024;
+  ReverseLineBlockReader(int fd, size_t block_size = kDefaultBlockSize);
+
+  // The next run of whole lines going back, each with its newline (the
+  // file's last line may lack one). False at the file's start, or on a read
+  // error or a line longer than kLineMax (EFBIG): then error() is the errno.
+  bool Previous(std::string_view* lines);
+  int error() const { return error_; }
+
+ private:
+  int fd_;
+  std::unique_ptr<char[]> buffer_;
+  size_t capacity_;
+  uint64_t offset_ = 0;  // where the bytes in the buffer begin in the file
+  size_t kept_ = 0;      // bytes at the buffer's start not yet handed out
+  bool started_ = false;
   int error_ = 0;
 };
 

@@ -2,10 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <string>
 
+#include "lineio/line_reader.h"
+
 namespace {
+
+// A file of the test's own, written afresh by Write.
+class TempFile {
+ public:
+  TempFile() : fd_(fileno(tmpfile_)) {}
+  ~TempFile() { fclose(tmpfile_); }
+  void Write(const std::string& content) {
+    ASSERT_EQ(ftruncate(fd_, 0), 0);
+    ASSERT_EQ(pwrite(fd_, content.data(), content.size(), 0), static_cast<ssize_t>(content.size()));
+  }
+  int fd() const { return fd_; }
+
+ private:
+  FILE* tmpfile_ = tmpfile();
+  int fd_;
+};
 
 TEST(FindLineContainingTest, FindsTheWholeLineOfTheFirstMatch) {
   const std::string lines = "one\ntwo needle x\nthree needle\nlast needle";
@@ -53,6 +73,43 @@ TEST(LineBlockReaderTest, HandsOutWholeLinesAndReportsReadErrors) {
   EXPECT_FALSE(failing.Next(&lines));
   EXPECT_NE(failing.error(), 0);
   fclose(broken);
+}
+
+// From the end, in blocks down to 16 bytes: every run is whole lines, the
+// runs put back in order are the file, and a line longer than any may be
+// fails with EFBIG.
+TEST(ReverseLineBlockReaderTest, HandsOutWholeLinesFromTheEnd) {
+  TempFile file;
+  unsigned seed = 3;
+  for (int round = 0; round < 60; ++round) {
+    std::string content;
+    const size_t lines = seed % 40;
+    for (size_t i = 0; i < lines; ++i) {
+      seed = seed * 1103515245 + 12345;
+      content += std::string((seed >> 16) % 70, static_cast<char>('a' + i % 26));
+      if (i + 1 < lines || seed % 2 != 0) content += '\n';
+    }
+    file.Write(content);
+    for (size_t block : {size_t{16}, size_t{100}, size_t{1} << 20}) {
+      ReverseLineBlockReader reader(file.fd(), block);
+      std::string again;
+      std::string_view run;
+      while (reader.Previous(&run)) {
+        ASSERT_FALSE(run.empty());
+        EXPECT_TRUE(run.back() == '\n' || again.empty()) << round;
+        again.insert(0, run);
+      }
+      EXPECT_EQ(reader.error(), 0);
+      EXPECT_EQ(again, content) << "round " << round << ", blocks of " << block;
+    }
+  }
+  file.Write("a\n" + std::string(kLineMax + 1, 'x') + "\nb\n");
+  ReverseLineBlockReader reader(file.fd());
+  std::string_view run;
+  ASSERT_TRUE(reader.Previous(&run));
+  EXPECT_EQ(run, "b\n");
+  EXPECT_FALSE(reader.Previous(&run));
+  EXPECT_EQ(reader.error(), EFBIG);
 }
 
 }  // namespace

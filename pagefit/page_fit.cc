@@ -25,27 +25,43 @@ std::string ReadPageSizeLine(FILE* in) {
   return kept;
 }
 
-std::string PageFitDecision(const std::string& kept_line, double length, const char* command,
-                            const char* input, const char* output) {
+void PageSizeOf(const std::string& kept_line, float* width, float* height) {
   // Looked at up to its first zero byte, like any line.
   std::string text(kept_line.c_str());
-  float width = 0, height = 0;
+  *width = *height = 0;
   size_t open = text.find('[');
   if (open != std::string::npos) {
     size_t close = text.find(']', open + 1);
     if (close != std::string::npos) {
       std::string inside = text.substr(open + 1, close - open - 1);
-      sscanf(inside.c_str(), "%f %f", &width, &height);
+      sscanf(inside.c_str(), "%f %f", width, height);
     }
   }
+}
+
+PageFit DecidePageFit(float width, float height, double length) {
+  PageFit decision;
   if (width != 0 || height != 0) {
-    double x = kOffsetX;
+    decision.fit = true;
+    decision.width = width;
+    decision.height = height;
+    decision.x = kOffsetX;
     double y = length / 300.0;
     y = y - static_cast<double>(height) / 72.0;
-    y = y + kThreeMmInches;
+    decision.y = y + kThreeMmInches;
+  }
+  return decision;
+}
+
+std::string PageFitDecision(const std::string& kept_line, double length, const char* command,
+                            const char* input, const char* output) {
+  float width, height;
+  PageSizeOf(kept_line, &width, &height);
+  const PageFit decision = DecidePageFit(width, height, length);
+  if (decision.fit) {
     return StringPrintf("PSCOMMAND=%s\nCMDARGV=-w%f -h%f 1:0@1.0(%fin,%fin) %s %s", command,
-                        static_cast<double>(width), static_cast<double>(height), x, y, input,
-                        output);
+                        static_cast<double>(decision.width), static_cast<double>(decision.height),
+                        decision.x, decision.y, input, output);
   }
   return StringPrintf("PSCOMMAND=cp\nCMDARGV=-f %s %s", input, output);
 }

@@ -297,6 +297,16 @@ Status DataSet::OpenForReading(DataFile file, FILE** in) const {
   return {};
 }
 
+Status DataSet::RequiredFiles() const {
+  if (fd_ < 0) return Status::Error(error_, DataDirPath(root_, model_));
+  for (const DataFileRow& row : kDataFiles) {
+    if (!row.required) continue;
+    const Status& taken = files_[IndexOf(row.file)].status;
+    if (snapshot_ && taken.error() == ENOENT) return Named(taken, DataFileName(model_, row.file));
+  }
+  return {};
+}
+
 uint64_t DataSet::FileBytes(DataFile file) const {
   struct stat st;
   if (fd_ < 0) return 0;

@@ -84,6 +84,10 @@ class DataSet {
   // that does not exist. A failure names the file.
   Status OpenForReading(DataFile file, FILE** in) const;
 
+  // For reading: ENOENT, naming it, for the first required data file that
+  // is not there, or the data directory itself; ok if all are.
+  Status RequiredFiles() const;
+
   // The bytes |file| holds as far as its size and blocks on disk tell
   // (nothing is read); 0 where it cannot be told.
   uint64_t FileBytes(DataFile file) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "lineio/line_blocks.h"
 #include "tool/format_id.h"
@@ -49,6 +50,35 @@ Status ForEachLine(const DataSet& data, DataFile file, bool required, std::strin
   }
   const int error = stop ? 0 : reader.error();
   fclose(in);  // read only: nothing to lose
+  return error != 0 ? Status::Error(error, data.PathOf(file)) : Status();
+}
+
+// The same from the file's end: the lines that contain |needle|, the last
+// first. What the tool appends (paper info and imaging area lines) is
+// found without reading the file whole when it was added last.
+template <typename Look>
+Status ForEachLineFromEnd(const DataSet& data, DataFile file, bool required,
+                          std::string_view needle, Look look) {
+  FILE* in;
+  if (Status opened = data.OpenForReading(file, &in); !opened.ok()) {
+    return !required && opened.error() == ENOENT ? Status() : opened;
+  }
+  ReverseLineBlockReader reader(fileno(in));
+  std::string_view block;
+  std::vector<LineSpan> spans;
+  bool stop = false;
+  while (!stop && reader.Previous(&block)) {
+    spans.clear();
+    LineSpan span;
+    for (size_t pos = 0; FindLineContaining(block, pos, needle, &span); pos = span.end) {
+      spans.push_back(span);
+    }
+    for (auto at = spans.rbegin(); at != spans.rend() && !stop; ++at) {
+      stop = look(block.substr(at->start, at->end - at->start));
+    }
+  }
+  const int error = stop ? 0 : reader.error();
+  fclose(in);
   return error != 0 ? Status::Error(error, data.PathOf(file)) : Status();
 }
 
@@ -169,12 +199,12 @@ MediumAnswer DescribeFormat(const DataSet& data, const Entry& entry, FoundIn whe
   const std::string& id = entry.id;
   bool in_paper = where == FoundIn::kPaperInfo;
   if (where == FoundIn::kFuncList &&
-      !Kept(status, ForEachLine(data, DataFile::kPaperInfo, false, id, [&](std::string_view line) {
+      !Kept(status, ForEachLineFromEnd(data, DataFile::kPaperInfo, false, id, [&](std::string_view line) {
         return in_paper = FormatIdIn(line) == id;
       }))) {
     return MediumAnswer::kFailed;
   }
-  // The size as the listing gives it: the first imaging area line's, else
+  // The size as the listing gives it: the last imaging area line's, else
   // the identifier's own.
   int32_t width, height;
   SizeFromId(id, &width, &height);
@@ -187,7 +217,7 @@ MediumAnswer DescribeFormat(const DataSet& data, const Entry& entry, FoundIn whe
   };
   if (in_area) {
     size_from(area_line);
-  } else if (!Kept(status, ForEachLine(data, DataFile::kImagingArea, false, id, [&](std::string_view line) {
+  } else if (!Kept(status, ForEachLineFromEnd(data, DataFile::kImagingArea, false, id, [&](std::string_view line) {
                if (FormatIdIn(line) != id) return false;
                size_from(line);
                return in_area = true;
@@ -240,9 +270,10 @@ MediumAnswer Resolve(const DataSet& data, std::string_view value, Medium* medium
   if (matcher.found()) return DescribeFormat(data, matcher.entry(), FoundIn::kFuncList, {}, medium, status);
   if (matcher.several()) return MediumAnswer::kSeveral;
   if (standard_found) {
+    // Its last word, or the whole line where it is one word (as "29x90").
     const size_t blank = standard.find_last_of(" \t");
-    std::string_view last = std::string_view(standard).substr(blank + 1);
-    if (blank == std::string::npos || !SplitSize(last, IsWhole, &w, &h)) {
+    std::string_view last = std::string_view(standard).substr(blank == std::string::npos ? 0 : blank + 1);
+    if (!SplitSize(last, IsWhole, &w, &h)) {
       return MediumAnswer::kNoArea;  // a continuous tape: no length of its own
     }
     return Size(standard, w, h, standard, medium);
@@ -262,7 +293,7 @@ MediumAnswer Resolve(const DataSet& data, std::string_view value, Medium* medium
   if (paper.several()) return MediumAnswer::kSeveral;
   if (!IsFormatId(value)) return MediumAnswer::kUnknown;
   std::string area_line;
-  if (!Kept(status, ForEachLine(data, DataFile::kImagingArea, false, value, [&](std::string_view line) {
+  if (!Kept(status, ForEachLineFromEnd(data, DataFile::kImagingArea, false, value, [&](std::string_view line) {
         if (FormatIdIn(line) != value) return false;
         area_line = line;
         return true;

@@ -112,6 +112,18 @@ TEST_F(FindMediumTest, EachWayOfNamingAMediumInItsOrder) {
   EXPECT_EQ(Find("KsL0B1D04600008"), "|29x70|KsL0B1D04600008|missing: kslx230func, paperinflx230pt1");
 }
 
+// A standard medium whose func list line is its size alone, as the rc
+// file's reset value names it, is that size: by its line, and as the
+// model's default.
+TEST_F(FindMediumTest, AStandardMediumNamedByItsSizeAlone) {
+  WriteFile(data_.func(), "[Tape]\n29x90\n62\n[CustomTape]\n");
+  WriteFile(data_.rc(), "MediaSize=29x90\n");
+  Reopen();
+  EXPECT_EQ(Find("29x90"), "29x90|29x90|29x90|ok");
+  EXPECT_EQ(Find(""), "29x90|29x90|29x90|ok");
+  Find("62", MediumAnswer::kNoArea);  // a continuous tape
+}
+
 // LPRng keeps blanks and tabs as they are: its "_" never stands for one.
 TEST(MatchesRewrittenNameTest, AnUnderscoreStandsForWhatLprngRewrites) {
   EXPECT_TRUE(MatchesRewrittenName("K\xc3\xa4se", "K__se"));
@@ -189,18 +201,25 @@ TEST(FindMediumAndListingTest, AgreeOnEveryFormat) {
       ASSERT_TRUE(AddFormat(TestRequest(name, width, height), set, QueuedTime).ok());
     }
   }
-  WriteFile(data.func(), ReadFile(data.func()) + "KsL041D04600011/Hand\nKsL031D04600012/Bad\n");
+  // By hand: a line saying other than its identifier, one saying no size,
+  // one of a format only the imaging area holds, two lines of one format
+  // (the last one's size counts).
+  WriteFile(data.func(), ReadFile(data.func()) +
+                             "KsL041D04600011/Hand\nKsL031D04600012/Bad\nKsL051D04600014/Twice\n");
   WriteFile(data.paper(), ReadFile(data.paper()) + "KsL041D04600011/Hand:\t1\t1\n" +
-                              "KsL031D04600012/Bad:\t1\t1\n");
+                              "KsL031D04600012/Bad:\t1\t1\nKsL051D04600014/Twice:\t1\t1\n");
   WriteFile(data.area(), ReadFile(data.area()) +
                              "KsL041D04600011\t:\t4.32\t8.40\t171.16\t274.63\n"
                              "KsL031D04600012\t:\t4.32\t8.40\t77.76\n"
-                             "KsL0B1D04600013\t:\t4.32\t8.40\t77.76\t189.72\n");
+                             "KsL051D04600014\t:\t4.32\t8.40\t171.16\t274.63\n"
+                             "KsL0B1D04600013\t:\t4.32\t8.40\t77.76\t189.72\n"
+                             "KsL051D04600014\t:\t4.32\t8.40\t77.76\t189.72\n");
   const std::string listing = RunIn(data, {"-l"});
   EXPECT_NE(listing.find("Long\t50x5000\t"), std::string::npos) << listing;
   EXPECT_NE(listing.find("Hand\t62x100\tKsL041D04600011\tok\n"), std::string::npos) << listing;
   EXPECT_NE(listing.find("Bad\t29x70\tKsL031D04600012\tbad size in ImagingArea\n"),
             std::string::npos);
+  EXPECT_NE(listing.find("Twice\t29x70\tKsL051D04600014\tok\n"), std::string::npos);
   int lines = 0;
   for (size_t pos = 0, end; pos < listing.size(); pos = end + 1, ++lines) {
     end = listing.find('\n', pos);
@@ -213,7 +232,7 @@ TEST(FindMediumAndListingTest, AgreeOnEveryFormat) {
       EXPECT_EQ(RunIn(data, {"-m", name.c_str()}), line) << name;
     }
   }
-  EXPECT_EQ(lines, 8);
+  EXPECT_EQ(lines, 9);
 }
 
 // Out of memory while it answers (a line near the longest a data file may

@@ -1,6 +1,10 @@
 #include "tool/format_text.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "lineio/string_printf.h"
 #include "tool/data_set.h"
@@ -99,4 +103,38 @@ void AppendState(std::string* line, const std::string& model, bool in_func, bool
     *line += "bad size in " + DataFileName(model, DataFile::kImagingArea);
   }
   if (line->size() == state) *line += "ok";
+}
+
+std::string ReadFailureText(const Status& status, const std::string& root, const std::string& model) {
+  if (status.error() == ENOENT) {
+    std::vector<std::string> chain = {root, ModelPath(root, model), DataDirPath(root, model)};
+    if (!status.path().empty()) chain.push_back(status.path());
+    for (const std::string& path : chain) {
+      struct stat st;
+      if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
+        return path + ": " + strerror(ENOENT) + " (the printer driver for " + model +
+               " provides it: install the driver first)";
+      }
+    }
+  }
+  return status.Message();
+}
+
+std::string MediumAnswerText(MediumAnswer answer, const Medium& medium, const Status& status,
+                             const std::string& root, const std::string& model,
+                             const std::string& tool) {
+  const std::string name = Printable(medium.name);
+  switch (answer) {
+    case MediumAnswer::kFound: break;
+    case MediumAnswer::kNoDefault:
+      return "no medium named, and " + DataDirPath(root, model) + "/" +
+             DataFileName(model, DataFile::kRc) + " names no default (MediaSize=)";
+    case MediumAnswer::kUnknown: return "unknown medium: " + name + " (see " + tool + " -l)";
+    case MediumAnswer::kSeveral:
+      return "medium " + name + " matches several formats: name one by its identifier (see " +
+             tool + " -l)";
+    case MediumAnswer::kNoArea: return "medium " + name + " has no area";
+    case MediumAnswer::kFailed: return ReadFailureText(status, root, model);
+  }
+  return {};
 }

@@ -8,6 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "tool/find_medium.h"
+#include "tool/status.h"
+
 // |name| as it may be printed: control characters as \xNN, so that each
 // format stays one line of tab-separated fields and no name can move a
 // terminal's cursor. C0 and DEL; C1 as raw bytes 0x80 to 0x9F that are not
@@ -29,5 +32,17 @@ char* PrintableTo(std::string_view name, char* out);
 // missing too).
 void AppendState(std::string* line, const std::string& model, bool in_func, bool in_paper,
                  bool in_area, bool area_readable = true);
+
+// The line a reader's failure is reported with: for a path that does not
+// exist (most often a driver that is not installed), the first one missing
+// on the way from the install root |root| to it, and what provides it;
+// otherwise the failure's own message.
+std::string ReadFailureText(const Status& status, const std::string& root, const std::string& model);
+
+// The line that says what a medium query came to, for every answer but a
+// format found; |tool| is the label-format tool's name, for the way out.
+std::string MediumAnswerText(MediumAnswer answer, const Medium& medium, const Status& status,
+                             const std::string& root, const std::string& model,
+                             const std::string& tool);
 
 #endif  // TOOL_FORMAT_TEXT_H_

@@ -229,17 +229,19 @@ class Lister {
     const uint64_t ids = std::max(data_.FileBytes(DataFile::kImagingArea) / 42,
                                   data_.FileBytes(DataFile::kPaperInfo) / 48);
     ids_.Reserve(static_cast<size_t>(std::min<uint64_t>(ids, uint64_t{1} << 24)));
-    // The size of an identifier is its first imaging area line's.
+    // The size of an identifier is its last imaging area line's (the one a
+    // print job's lookup from the file's end meets first).
     auto add_area = [this](const IdLine& line) {
-      if (Set(line, kInArea) & kInArea) return;
-      ++area_ids_;
+      const bool seen = Set(line, kInArea) & kInArea;
+      area_ids_ += !seen;
       int32_t width, height, id_width, id_height;
       IdSize(line, &id_width, &id_height);
       if (!SizeFromImagingArea(line.text, line.id, &width, &height)) {
         width = height = 0;  // no size to be read: the state says so
-      } else if (width == id_width && height == id_height) {
-        return;
+      } else if (!seen && width == id_width && height == id_height) {
+        return;  // the identifier tells it
       }
+      // A later line's, even the identifier's own, stands over an earlier one's.
       if (line.word != 0) {
         sizes_.push_back({line.word, width, height});
       } else {
@@ -257,7 +259,7 @@ class Lister {
         !read.ok()) {
       return read;
     }
-    std::sort(sizes_.begin(), sizes_.end());
+    std::stable_sort(sizes_.begin(), sizes_.end());  // each word's lines in file order
 
     // The func list's entries, in its order. An identifier is marked
     // listed as it is, and counted against the other files, so that they
@@ -331,8 +333,10 @@ class Lister {
     if (flags & kInArea) {
       int32_t w = width, h = height;
       if (line.word != 0) {
-        auto at = std::lower_bound(sizes_.begin(), sizes_.end(), SizeException{line.word, 0, 0});
-        if (at != sizes_.end() && at->word == line.word) w = at->width, h = at->height;
+        auto after = std::upper_bound(sizes_.begin(), sizes_.end(), SizeException{line.word, 0, 0});
+        if (after != sizes_.begin() && (after - 1)->word == line.word) {
+          w = (after - 1)->width, h = (after - 1)->height;  // the last line's
+        }
       } else {
         ids_.LongSize(line.id, &w, &h);
       }

@@ -13,11 +13,9 @@
 // that has a line in the paper info or imaging area file but no entry in
 // the func list (paper info order first, each once), named by its paper
 // info line if it has one. W and H are the size in mm from the identifier's
-// imaging area line, or from the identifier's own width and height fields.
-// The state is "ok", or "missing: " and the files that lack the identifier.
-// Names are written as stored, but for control characters, written as \xNN:
-// C0 and DEL, raw bytes 0x80 to 0x9F outside a valid UTF-8 character, and
-// the UTF-8 characters U+0080 to U+009F (as \xc2\xNN).
+// last imaging area line, or from the identifier's own width and height
+// fields. The state is as AppendState writes it. Names are written as
+// Printable writes them.
 //
 // Time is linear in the size of the files whatever they hold (identifiers
 // are found through a hash keyed at random for each run), and memory about

@@ -49,22 +49,10 @@ int Add(const FormatRequest& request, DataSet& data, FILE* out) {
 }
 
 // For a reader, a data set that is not there is most often a driver that
-// is not installed: the message names the first path missing on the way
-// to the func list, and what provides it.
+// is not installed: the message names the first path missing on the way.
 int ReportReadError(FILE* out, const Status& status, const std::string& base, const char* model) {
-  if (status.error() == ENOENT) {
-    const std::string inf = DataDirPath(base, model);
-    for (const std::string& path : {base, ModelPath(base, model), inf,
-                                     inf + "/" + DataFileName(model, DataFile::kFuncList)}) {
-      struct stat st;
-      if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
-        Print(out, path + ": " + strerror(ENOENT) + " (the printer driver for " + model +
-                       " provides it: install the driver first)\n");
-        return kExitFailure;
-      }
-    }
-  }
-  return ReportError(out, status);
+  Print(out, ReadFailureText(status, base, model) + "\n");
+  return kExitFailure;
 }
 
 // The program's own name, for the messages that point to its listing.
@@ -73,31 +61,21 @@ std::string ProgramName(const char* argv0) {
   return slash != nullptr ? slash + 1 : argv0;
 }
 
-// One line, as the listing writes a format, or nothing when no medium is
-// asked for and the model names none.
+// One line, as the listing writes a format, or the one that says why there
+// is none. No default named is no failure: the print job then takes its
+// own page.
 int Medium(const DataSet& data, const std::string& value, const std::string& program,
            const std::string& base, FILE* out) {
   ::Medium medium;
   Status status;
   const MediumAnswer answer = FindMedium(data, value, &medium, &status);
-  const std::string name = Printable(medium.name);
-  switch (answer) {
-    case MediumAnswer::kFound:
-      Print(out, name + "\t" + medium.size + "\t" + Printable(medium.id) + "\t" + medium.state +
-                     "\n");
-      return 0;
-    case MediumAnswer::kNoDefault: return 0;
-    case MediumAnswer::kUnknown:
-      Print(out, "unknown medium: " + name + " (see " + program + " -l)\n");
-      break;
-    case MediumAnswer::kSeveral:
-      Print(out, "medium " + name + " matches several formats: name one by its identifier (see " +
-                     program + " -l)\n");
-      break;
-    case MediumAnswer::kNoArea: Print(out, "medium " + name + " has no area\n"); break;
-    case MediumAnswer::kFailed: return ReportReadError(out, status, base, data.model().c_str());
+  if (answer == MediumAnswer::kFound) {
+    Print(out, Printable(medium.name) + "\t" + medium.size + "\t" + Printable(medium.id) + "\t" +
+                   medium.state + "\n");
+    return 0;
   }
-  return kExitFailure;
+  Print(out, MediumAnswerText(answer, medium, status, base, data.model(), program) + "\n");
+  return answer == MediumAnswer::kNoDefault ? 0 : kExitFailure;
 }
 
 int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, FILE* out) {
@@ -123,7 +101,8 @@ int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, F
   if (!base.empty() && base.back() != '/') base += '/';
   DataSet data(base, parsed.request.model);
   const bool read = parsed.command == Command::kList || parsed.command == Command::kMedium;
-  const Status opened = data.Open(read ? DataSet::Access::kRead : DataSet::Access::kChange);
+  Status opened = data.Open(read ? DataSet::Access::kRead : DataSet::Access::kChange);
+  if (opened.ok() && read) opened = data.RequiredFiles();
   for (const std::string& warning : data.warnings()) {
     fprintf(stderr, "%s: %s\n", ProgramName(argv[0]).c_str(), warning.c_str());
   }
