@@ -91,7 +91,8 @@ package32:
 # A fresh build directory is configured without the tests (no GoogleTest).
 demo:
 	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS) --target kstapefmtlpr_lx230 kspagefit_lx230 kstapefmtlpr_demoroot
+	cmake --build $(BUILD) -j $(JOBS) --target kstapefmtlpr_lx230 kspagefit_lx230 kstapefmtlpr_demoroot \
+	  lx230-filter_demoroot
 	./demo/run-demo.sh $(BUILD)
 
 clean:

@@ -1,6 +1,6 @@
 # Installs, for each printer model, the tool, the selector and the print
 # filter into <DRIVER_ROOT>/<model>/lpd/ under the names that select the
-# model. The programs and the filter are installed once, for lx230; the
+# model. The three programs are installed once, for lx230; the
 # other models' names are relative symbolic links to them (each picks its
 # model from the name it was run by, so a link serves its own model). The
 # same holds for the man pages, in section 8 (administration commands)
@@ -16,10 +16,8 @@ set(KS_MAIN_MODEL lx230)
 set(KS_PACKAGE kestrel-label-tools)
 set(KS_LINK_DIR ${CMAKE_BINARY_DIR}/install-links)
 
-install(TARGETS kstapefmtlpr_lx230 kspagefit_lx230
+install(TARGETS kstapefmtlpr_lx230 kspagefit_lx230 lx230-filter
         RUNTIME DESTINATION ${DRIVER_ROOT}${KS_MAIN_MODEL}/lpd)
-install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/lx230-filter
-        DESTINATION ${DRIVER_ROOT}${KS_MAIN_MODEL}/lpd)
 set(KS_PAGES kstapefmtlpr_${KS_MAIN_MODEL} kspagefit_${KS_MAIN_MODEL} ${KS_MAIN_MODEL}-filter)
 foreach(page IN LISTS KS_PAGES)
   configure_file(${CMAKE_SOURCE_DIR}/man/${page}.8.in ${CMAKE_BINARY_DIR}/man/${page}.8 @ONLY)

@@ -100,22 +100,19 @@ echo "  kspagefit_lx230 1 2 3 4 5 600 psfit job.ps fitted.ps $pagesize"
 "$selector" 1 2 3 4 5 600 psfit job.ps fitted.ps "$pagesize" | sed 's/^/    /'
 echo
 
-# The print filter of examples/, installed for the model as the package
-# installs it, prints an A4 job on the custom format "Shipping 62" (62 by
-# 100 mm) chosen by name; the job before and after, as a picture.
-banner 'Print an A4 job on a custom format by name (examples/lx230-filter)'
-if command -v pstops >/dev/null && command -v gs >/dev/null; then
-  lpd=$root/$model/lpd
-  cp "$here/../examples/lx230-filter" "$lpd/lx230-filter"
-  ln -sf "$selector" "$lpd/kspagefit_lx230"
-  printf '#!/bin/bash\nexec -a kstapefmtlpr_lx230 %s "$@"\n' "$tool" >"$lpd/kstapefmtlpr_lx230"
-  chmod 755 "$lpd/lx230-filter" "$lpd/kstapefmtlpr_lx230"
+# The print filter, built with its install root at the demo's, prints an
+# A4 job on the custom format "Shipping 62" (62 by 100 mm) chosen by name;
+# the job before and after, as a picture.
+banner 'Print an A4 job on a custom format by name (lx230-filter)'
+if command -v gs >/dev/null; then
+  filter=$build/sandboxed/lx230-filter_demoroot
   printed=$build/demo/printed.ps picture=$build/demo/media-fit.png
   echo "  For lpr -P LX-230 -Z 'media=Shipping 62' demo/a4-job.ps, lpd would run the"
   echo "  queue's filter; the demo runs it directly, with no lpd:"
   echo "  lx230-filter '-Zmedia=Shipping 62' < demo/a4-job.ps > $printed"
-  KSDRIVERROOT=$root/ "$lpd/lx230-filter" '-Zmedia=Shipping 62' <"$here/a4-job.ps" >"$printed"
-  grep -a -E '^(%%DocumentMedia|-?[0-9.]+ -?[0-9.]+ translate$)' "$printed" | sort -u | sed 's/^/    /'
+  (exec -a lx230-filter "$filter" '-Zmedia=Shipping 62') <"$here/a4-job.ps" >"$printed"
+  echo "  What the printer gets asks for the label's size, on every page:"
+  grep -a -E '^%%(BoundingBox|DocumentMedia)' "$printed" | sed 's/^/    /'
   # 62 by 100 mm in points.
   gs -q -dSAFER -dBATCH -dNOPAUSE --permit-file-read="$here/" --permit-file-read="$build/demo/" \
     -sDEVICE=png16m -r110 -dDEVICEWIDTHPOINTS=580 -dDEVICEHEIGHTPOINTS=420 -dFIXEDMEDIA \
@@ -124,5 +121,5 @@ if command -v pstops >/dev/null && command -v gs >/dev/null; then
     -sBEFORE="$here/a4-job.ps" -sAFTER="$printed" -sOutputFile="$picture" "$here/show-media.ps"
   echo "  Before and after, at one scale, with the sizes in mm: $picture"
 else
-  echo "  (no picture: it needs pstops and gs, from the packages psutils and ghostscript)"
+  echo "  (no picture: it needs gs, from the package ghostscript)"
 fi

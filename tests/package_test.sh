@@ -12,7 +12,7 @@
 #      the full system;
 #   5. the autopkgtest (debian/tests) in a Debian chroot of ARCH made with
 #      mmdebstrap: every installed name, and a label job through that
-#      system's own lpd, filter, pstops and Ghostscript.
+#      system's own lpd, filter and Ghostscript.
 # Everything runs in private mount namespaces or chroots: the machine's /opt
 # and /etc stay as they were.
 # Usage: package_test.sh SOURCE_DIR ARCH
@@ -45,7 +45,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Package)" = kestrel-label-tools ] || fail "Package: $(field Package)"
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
 [ -z "$(field Depends)" ] || fail "Depends: $(field Depends)"
-[ "$(field Recommends)" = "lprng, psutils, ghostscript" ] || fail "Recommends: $(field Recommends)"
+[ "$(field Recommends)" = "lprng, ghostscript" ] || fail "Recommends: $(field Recommends)"
 dpkg-deb -x "$deb" "$work/root"
 lpd=$work/root/opt/kestrel/Tavlix/lx230/lpd
 size=$(du -sk --apparent-size "$work/root" | cut -f1)
@@ -127,7 +127,7 @@ echo "$arch: in an empty root (busybox as /bin/sh), the same results as on the f
 mirror=http://deb.debian.org/debian
 for try in 1 2 3; do
   mmdebstrap --quiet --variant=apt --architectures="$arch" \
-    --include=apt-utils,dpkg-dev,lprng,psutils,ghostscript bookworm "$work/chroot.tar" \
+    --include=apt-utils,dpkg-dev,lprng,ghostscript bookworm "$work/chroot.tar" \
     "deb $mirror bookworm main" "deb $mirror bookworm-updates main" && break
   rm -f "$work/chroot.tar"
   [ "$try" = 3 ] && fail "mmdebstrap could not make a bookworm $arch chroot in 3 tries"
