@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 total=0
-for target in lookup options pagefit; do
+for target in lookup options pagefit printjob; do
   mkdir -p "$work/$target"
   cp "$here/corpus/$target"/* "$work/$target/"
   log=$work/$target.log

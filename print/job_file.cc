@@ -21,14 +21,12 @@ class Source {
 
   // Up to |size| bytes from |offset| into *out; fewer only at the end.
   Status Read(uint64_t offset, size_t size, std::string* out) const {
-    out->resize(size);
     if (in_memory_) {
       const size_t start = offset < bytes_.size() ? static_cast<size_t>(offset) : bytes_.size();
-      const size_t n = std::min(size, bytes_.size() - start);
-      memcpy(out->data(), bytes_.data() + start, n);
-      out->resize(n);
+      out->assign(bytes_.substr(start, std::min(size, bytes_.size() - start)));
       return {};
     }
+    out->resize(size);
     size_t done = 0;
     while (done < size) {
       const ssize_t n = pread(fd_, out->data() + done, size - done, static_cast<off_t>(offset + done));
@@ -99,6 +97,9 @@ bool ReadFour(std::string_view text, double* numbers) {
 
 std::optional<PageBox> Box(double llx, double lly, double urx, double ury) {
   const PageBox box{llx, lly, urx, ury};
+  for (double figure : {llx, lly, urx, ury}) {
+    if (!(std::fabs(figure) <= kMaxPagePoints)) return std::nullopt;
+  }
   if (!(box.width() > 0 && box.height() > 0)) return std::nullopt;
   return box;
 }

@@ -26,6 +26,10 @@ struct PageBox {
   bool operator==(const PageBox&) const = default;
 };
 
+// No page is larger than this, in points (some 3.5 km): a figure beyond it
+// would overflow the page-fit selector's single-precision sizes.
+inline constexpr double kMaxPagePoints = 1e7;
+
 struct JobInfo {
   JobKind kind = JobKind::kOther;
   // The first page's box, where the job says it:
@@ -34,7 +38,7 @@ struct JobInfo {
   //     first "%%BoundingBox: llx lly urx ury";
   //   PDF: its first "/MediaBox [llx lly urx ury]" in plain text (one inside
   //     a compressed object stream is not seen).
-  // Boxes of no area, or of numbers that are not finite, are not boxes.
+  // Boxes of no area, or of a figure beyond kMaxPagePoints, are not boxes.
   std::optional<PageBox> box;
 };
 

@@ -35,6 +35,8 @@ TEST(JobFileTest, ThePageBoxAJobGives) {
       {"%!PS\nx %%BoundingBox: 1 1 2 2\n", std::nullopt},  // not at a line's start
       {"%!PS\n%%BoundingBox: 0 0 0 100\n", std::nullopt},    // no area
       {"%!PS\n<< /PageSize [nan 5] >>\n", std::nullopt},
+      {"%!PS\n<< /PageSize [6 3e186] >>\n", std::nullopt},  // no page is that large
+      {"%PDF-1.4\n/MediaBox [0 0 6 3e186] /MediaBox [0 0 6 8]\n", Box(0, 0, 6, 8)},
       {"%!PS\nshowpage\n", std::nullopt},
       {"%PDF-1.4\n1 0 obj << /MediaBox 5 0 R >> endobj 2 0 obj << /MediaBox [0 0 612.5 792] >>\n",
        Box(0, 0, 612.5, 792)},

@@ -48,6 +48,10 @@ bool PlanJob(const JobInfo& job, const std::optional<MediumSize>& medium,
 
   const double width = MillimetresToPoints(medium->width_mm);
   const double height = MillimetresToPoints(medium->height_mm);
+  if (!(width <= kMaxPagePoints && height <= kMaxPagePoints)) {
+    *error = "the medium is too large to print on";
+    return false;
+  }
   const PageFit fit = DecidePageFit(static_cast<float>(width), static_cast<float>(height),
                                     length.value_or(Thousandths(medium->height_mm / 25.4 * 300.0)));
   plan->width = fit.width;

@@ -40,7 +40,8 @@ double MillimetresToPoints(double mm);
 // Plans the job |job| onto |medium| (none: the job's own page), with the
 // label length |length| in 1/300 inch if the job gives one (else the
 // medium's or the page's). False, with the one line to report in *error,
-// where the medium is too small to hold anything once the offset is taken.
+// where the medium is too small to hold anything once the offset is taken,
+// or larger than any page (kMaxPagePoints).
 bool PlanJob(const JobInfo& job, const std::optional<MediumSize>& medium,
              std::optional<double> length, PrintPlan* plan, std::string* error);
 

@@ -65,6 +65,9 @@ TEST(PlanTest, ALargerPageIsScaledIntoThePartThatStaysOnTheLabel) {
   EXPECT_FALSE(PlanJob(Job(JobKind::kPostScript, PageBox{0, 0, 595, 842}), MediumSize{1.5, 1.5},
                        std::nullopt, &plan, &error));
   EXPECT_EQ(error, "the medium is too small to print on");
+  EXPECT_FALSE(PlanJob(Job(JobKind::kPostScript, std::nullopt), MediumSize{1e40, 10}, std::nullopt,
+                       &plan, &error));
+  EXPECT_EQ(error, "the medium is too large to print on");
 }
 
 TEST(PlanTest, WithoutAMediumTheJobsOwnPage) {
