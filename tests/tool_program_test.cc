@@ -74,15 +74,24 @@ TEST_F(ToolProgramTest, AddingTheSameNameTwiceLeavesOneEntry) {
   EXPECT_NE(ReadFile(data_.paper()).find("KsL0528046"), std::string::npos);  // 40 mm wide
 }
 
+// A command line the tool refuses is a failure a script can see: the usage
+// text as it is, then 255 and one line on standard error naming what was
+// wrong; so is a name that names no model, its message as it is.
 TEST_F(ToolProgramTest, MessagesAndExitStatuses) {
   RunResult usage = Run({"-P", "LX-230", "-d"});
-  EXPECT_EQ(usage.status, 0);
+  EXPECT_EQ(usage.status, 255);
   EXPECT_EQ(usage.out.rfind(kUsageFirstLine, 0), 0u);
+  EXPECT_EQ(usage.err, "kstapefmtlpr_lx230: -d has no value (each option takes one)\n");
+  RunResult range = Run({"-P", "LX-230", "-n", "N", "-w", "0", "-h", "70"});
+  EXPECT_EQ(range.status, 255);
+  EXPECT_EQ(range.out, usage.out);
+  EXPECT_EQ(range.err, "kstapefmtlpr_lx230: -w 0: a width is a whole number of mm, 1 to 182096569\n");
 
   RunResult invalid =
       RunProgram(KS_TOOL_BINARY, {"kstapefmtlpr", "-P", "LX-230", "-d", "Foo"}, {dir_.path()});
-  EXPECT_EQ(invalid.status, 0);
+  EXPECT_EQ(invalid.status, 255);
   EXPECT_EQ(invalid.out, "kstapefmtlpr is invalid.\n\n");
+  EXPECT_EQ(invalid.err, "");
 
   RunResult missing = Run({"-P", "LX-230", "-d", "Nobody"});
   EXPECT_EQ(missing.status, 0);
@@ -555,6 +564,25 @@ TEST_F(ToolProgramTest, ReadersNeitherWaitNorFailWhateverAWriterLeft) {
                         "staged beside it\n");
   EXPECT_EQ(ListDir(data_.inf()).size(), 4u);
   EXPECT_EQ(Run({"-l"}).out, listed);
+}
+
+// An add or a delete by a user without the rights to the data set names
+// what it could not change, and says what to do.
+TEST_F(ToolProgramTest, AChangeWithoutTheRightsSaysToRunItAsRoot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to run the tool as another user";
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+  RunOptions options;
+  options.run_as = 65534;
+  const std::string hint =
+      " (adding and deleting formats needs the rights to the data set: run it as root, with "
+      "sudo)\n";
+  RunResult add = Run({"-P", "LX-230", "-n", "New", "-w", "29", "-h", "70"}, options);
+  EXPECT_EQ(add.status, 255);
+  EXPECT_EQ(add.out, "./lx230/inf/kslx230func.$$$: Permission denied" + hint);
+  RunResult del = Run({"-P", "LX-230", "-d", "Small"}, options);
+  EXPECT_EQ(del.status, 255);
+  EXPECT_EQ(del.out, "./lx230/inf/kslx230func.$$$: Permission denied" + hint);
+  EXPECT_EQ(Run({"-l"}, options).status, 0);  // reading needs no rights but to read
 }
 
 // A parent that ignores SIGCHLD must not make the spooler-side tool's

@@ -7,6 +7,7 @@
 #include "lineio/string_printf.h"
 #include "tool/data_set.h"
 #include "tool/format_id.h"
+#include "tool/format_text.h"
 
 namespace {
 
@@ -91,23 +92,38 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     return parsed;
   }
 
+  std::string& refused = parsed.refused;
+  if (argc < 2) refused = "no command: an add (-P -n -w -h), a delete (-P -d), -l or -m";
+  if (argc >= 2 && !valid) {
+    refused = std::string(argv[argc - 1]) + " has no value (each option takes one)";
+  }
   if (argc >= 3 && valid) {
     for (int i = 1; i + 1 < argc; i += 2) {
       const char* option = argv[i];
       const char* value = argv[i + 1];
+      const std::string shown = Printable(value);
       bool ok;
       if (strncmp(option, "-P", 2) == 0) {
         ok = queue_given = StoreText(request.queue, value, kQueueMax);
+        if (!ok) refused = "-P " + shown + ": a queue is 1 to 1023 bytes";
       } else if (strncmp(option, "-n", 2) == 0) {
         ok = add_given = StoreNewName(request.name, value);
+        if (!ok) {
+          refused = "-n " + shown + ": a name to add is 1 to " + std::to_string(kNameMax) +
+                    " bytes, without a control character or the text " + kCustomTapeHeader;
+        }
       } else if (strncmp(option, "-d", 2) == 0) {
         ok = delete_given = StoreName(request.name, value);
+        if (!ok) refused = "-d " + shown + ": a name is 1 to " + std::to_string(kNameMax) + " bytes, without a newline";
       } else if (strncmp(option, "-w", 2) == 0) {
         ok = width_given = StoreMillimetres(&request.width, value, WidthDots);
+        if (!ok) refused = "-w " + shown + ": a width is a whole number of mm, 1 to 182096569";
       } else if (strncmp(option, "-h", 2) == 0) {
         ok = height_given = StoreMillimetres(&request.height, value, HeightDots);
+        if (!ok) refused = "-h " + shown + ": a length is a whole number of mm, 1 to 182096572";
       } else {
         ok = false;
+        refused = Printable(option) + ": no such option (-P, -n, -d, -w, -h; or -l, or -m and a medium, alone)";
       }
       if (!ok) {
         valid = false;
@@ -122,6 +138,18 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     parsed.command = Command::kDelete;
   } else {
     parsed.command = Command::kUsage;
+    if (refused.empty()) {
+      if (add_given && delete_given) {
+        refused = "-n and -d together: a run adds or deletes, not both";
+      } else if (!queue_given) {
+        refused = "no queue: an add or a delete needs -P";
+      } else if (!add_given && !delete_given) {
+        refused = "no format: an add needs -n, -w and -h; a delete -d";
+      } else {
+        refused = std::string("an add needs ") + (width_given ? "" : "-w") +
+                  (width_given || height_given ? "" : " and ") + (height_given ? "" : "-h");
+      }
+    }
   }
   return parsed;
 }

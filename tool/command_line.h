@@ -12,6 +12,7 @@ struct ParsedCommandLine {
   Command command = Command::kUsage;
   FormatRequest request{};
   std::string medium;  // kMedium: what the print job asks for, maybe empty
+  std::string refused;  // kUsage: what was wrong, the option or value named
 };
 
 // Reads the command line into a request and tells which command it forms.

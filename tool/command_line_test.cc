@@ -58,6 +58,33 @@ TEST(ParseCommandLineTest, ShapesThatGiveTheUsageText) {
   EXPECT_EQ(CommandOf({"-", "LX-230", "-d", "Foo"}), Command::kUsage);
 }
 
+// What a command line that gives the usage text did wrong, in one line
+// naming the option or value.
+TEST(ParseCommandLineTest, ARefusedCommandLineSaysWhatWasWrong) {
+  const std::pair<std::vector<const char*>, const char*> cases[] = {
+      {{}, "no command: an add (-P -n -w -h), a delete (-P -d), -l or -m"},
+      {{"-P", "LX-230", "-d"}, "-d has no value (each option takes one)"},
+      {{"-d", "Foo"}, "no queue: an add or a delete needs -P"},
+      {{"-P", "Q"}, "no format: an add needs -n, -w and -h; a delete -d"},
+      {{"-P", "Q", "-n", "Foo", "-d", "Foo"}, "-n and -d together: a run adds or deletes, not both"},
+      {{"-P", "Q", "-n", "Foo", "-w", "29"}, "an add needs -h"},
+      {{"-P", "Q", "-n", "Foo", "-h", "29"}, "an add needs -w"},
+      {{"-P", "Q", "-n", "Foo"}, "an add needs -w and -h"},
+      {{"-P", "Q", "-x", "1", "-d", "Foo"}, "-x: no such option (-P, -n, -d, -w, -h; or -l, or -m and a medium, alone)"},
+      {{"-P", "", "-d", "Foo"}, "-P : a queue is 1 to 1023 bytes"},
+      {{"-P", "Q", "-n", "a\tb", "-w", "1", "-h", "1"},
+       "-n a\\x09b: a name to add is 1 to 32 bytes, without a control character or the text [CustomTape]"},
+      {{"-P", "Q", "-d", "a\nb"}, "-d a\\x0ab: a name is 1 to 32 bytes, without a newline"},
+      {{"-P", "Q", "-n", "N", "-w", "0", "-h", "1"}, "-w 0: a width is a whole number of mm, 1 to 182096569"},
+      {{"-P", "Q", "-d", "Foo", "-h", "abc"}, "-h abc: a length is a whole number of mm, 1 to 182096572"},
+  };
+  for (const auto& [args, refused] : cases) {
+    const ParsedCommandLine parsed = Parse(args);
+    EXPECT_EQ(parsed.command, Command::kUsage) << refused;
+    EXPECT_EQ(parsed.refused, refused);
+  }
+}
+
 TEST(ParseCommandLineTest, OptionsAreKnownByTheirFirstTwoCharacters) {
   ParsedCommandLine parsed = Parse({"-Pq", "LX-230", "-dxyz", "Foo"});
   ASSERT_EQ(parsed.command, Command::kDelete);

@@ -28,6 +28,18 @@ int ReportError(FILE* out, const Status& status) {
   return kExitFailure;
 }
 
+// A change refused for want of the rights to the data set: the path it
+// concerns, and the way out.
+int ReportChangeError(FILE* out, const Status& status) {
+  std::string line = status.Message();
+  if (geteuid() != 0 && (status.error() == EACCES || status.error() == EPERM)) {
+    line += " (adding and deleting formats needs the rights to the data set: run it as root, "
+            "with sudo)";
+  }
+  Print(out, line + "\n");
+  return kExitFailure;
+}
+
 int Delete(const FormatRequest& request, DataSet& data, FILE* out) {
   const Status deleted = DeleteFormat(request, data);
   switch (deleted.kind()) {
@@ -35,7 +47,7 @@ int Delete(const FormatRequest& request, DataSet& data, FILE* out) {
     case Status::Kind::kNotFound:
       Print(out, std::string("Not found '") + request.name + "'\n");
       return 0;
-    case Status::Kind::kError: return ReportError(out, deleted);
+    case Status::Kind::kError: return ReportChangeError(out, deleted);
     case Status::Kind::kSpoolerFailed: break;  // the spooler-side tool has spoken
   }
   return kExitFailure;
@@ -43,7 +55,7 @@ int Delete(const FormatRequest& request, DataSet& data, FILE* out) {
 
 int Add(const FormatRequest& request, DataSet& data, FILE* out) {
   const Status added = AddFormat(request, data);
-  if (added.kind() == Status::Kind::kError) return ReportError(out, added);
+  if (added.kind() == Status::Kind::kError) return ReportChangeError(out, added);
   if (added.kind() == Status::Kind::kSpoolerFailed) return kExitFailure;
   return 0;
 }
@@ -78,7 +90,8 @@ int Medium(const DataSet& data, const std::string& value, const std::string& pro
   return answer == MediumAnswer::kNoDefault ? 0 : kExitFailure;
 }
 
-int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, FILE* out) {
+int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, FILE* out,
+                   FILE* err) {
   // Inherited from a parent that ignores it, SIGCHLD set to SIG_IGN makes
   // the shell's child vanish unwaited, and the spooler-side tool's status
   // with it.
@@ -87,10 +100,14 @@ int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, F
   switch (parsed.command) {
     case Command::kInvalidModel:
       Print(out, std::string(argc > 0 ? argv[0] : "") + " is invalid.\n\n");
-      return 0;
+      return kExitFailure;
     case Command::kUsage:
+      // The usage text as it is, then, for whoever reads the status, what
+      // was wrong.
       Print(out, UsageText());
-      return 0;
+      fflush(out);
+      Print(err, ProgramName(argc > 0 ? argv[0] : "") + ": " + parsed.refused + "\n");
+      return kExitFailure;
     case Command::kDelete:
     case Command::kAdd:
     case Command::kList:
@@ -104,11 +121,11 @@ int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, F
   Status opened = data.Open(read ? DataSet::Access::kRead : DataSet::Access::kChange);
   if (opened.ok() && read) opened = data.RequiredFiles();
   for (const std::string& warning : data.warnings()) {
-    fprintf(stderr, "%s: %s\n", ProgramName(argv[0]).c_str(), warning.c_str());
+    Print(err, ProgramName(argv[0]) + ": " + warning + "\n");
   }
   if (!opened.ok()) {
     if (read) return ReportReadError(out, opened, base, parsed.request.model);
-    return ReportError(out, opened);
+    return ReportChangeError(out, opened);
   }
   if (parsed.command == Command::kList) {
     const Status listed = ListFormats(data, out);
@@ -124,9 +141,9 @@ int RunToolOrThrow(int argc, const char* const* argv, const std::string& root, F
 
 }  // namespace
 
-int RunTool(int argc, const char* const* argv, const std::string& root, FILE* out) {
+int RunTool(int argc, const char* const* argv, const std::string& root, FILE* out, FILE* err) {
   try {
-    return RunToolOrThrow(argc, argv, root, out);
+    return RunToolOrThrow(argc, argv, root, out, err);
   } catch (const std::bad_alloc&) {
     // Staged copies are gone with the data set: nothing has changed.
     return ReportError(out, Status::Error(ENOMEM));
