@@ -8,6 +8,9 @@ CXX ?= g++
 CXX32 ?= i686-linux-gnu-g++
 
 FUZZ_SECONDS ?= 30
+# What make prints is what a person reads: no directory lines from the
+# makes CMake's build runs below this one.
+MAKEFLAGS += --no-print-directory
 
 PREFIX ?= /usr/local
 DESTDIR ?=
@@ -21,16 +24,26 @@ configure:
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON $(CMAKE_FLAGS)
 
 # The everyday suite. The Debian package tests (slow: builds, lintian,
-# chroots) are make test-package.
+# chroots) are make test-package. After each run, every skipped test with
+# its reason and one line of counts (tests/test-summary.sh).
+SUITE ?= test
+CTEST_LABELS ?= -LE package
 test: all
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE package
+	@cd $(BUILD) && status=0 && ctest --output-on-failure -j $(JOBS) $(CTEST_LABELS) || status=$$?; \
+	  $(CURDIR)/tests/test-summary.sh $(SUITE) . && exit $$status
 
 test-package: all
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L package
+	@cd $(BUILD) && status=0 && ctest --output-on-failure -j $(JOBS) -L package || status=$$?; \
+	  $(CURDIR)/tests/test-summary.sh test-package . && exit $$status
 
-# The whole suite again, built with AddressSanitizer and UBSan.
+# What sanitizers can find, built with AddressSanitizer and UBSan: the unit
+# tests, the programs on hostile input and data sets, the faults and the
+# print job's tests. The suites that only drive processes from the outside
+# for long (the crash tests' tracing, lpd's pipeline, the install) run in
+# the native suite.
 test-sanitize:
-	$(MAKE) test BUILD=$(BUILD)-sanitize CMAKE_FLAGS="-DSANITIZE=ON $(CMAKE_FLAGS)"
+	$(MAKE) test BUILD=$(BUILD)-sanitize SUITE=test-sanitize CTEST_LABELS="-LE 'package|native'" \
+	  CMAKE_FLAGS="-DSANITIZE=ON $(CMAKE_FLAGS)"
 
 # What a 32-bit build needs, each checked before anything is built; a
 # missing one stops make with one line naming the package.
@@ -48,7 +61,8 @@ test32:
 	$(check-run-m32)
 	$(check-gtest-src)
 	$(MAKE) all
-	$(MAKE) test BUILD=$(BUILD)32 CMAKE_FLAGS="-DCMAKE_CXX_COMPILER=$(CXX32) -DGTEST_FROM_SOURCE=ON $(CMAKE_FLAGS)"
+	$(MAKE) test BUILD=$(BUILD)32 SUITE=test32 \
+	  CMAKE_FLAGS="-DCMAKE_CXX_COMPILER=$(CXX32) -DGTEST_FROM_SOURCE=ON $(CMAKE_FLAGS)"
 	./tests/compare-builds.sh $(BUILD) $(BUILD)32
 
 # Each libFuzzer target for FUZZ_SECONDS on its seed corpus (needs clang).
@@ -89,11 +103,14 @@ package32:
 
 # Only what the demo runs: the two programs and the demo copy of the tool.
 # A fresh build directory is configured without the tests (no GoogleTest).
+# The build's own output goes to $(BUILD)/demo-build.log, shown if it fails.
 demo:
-	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS) --target kstapefmtlpr_lx230 kspagefit_lx230 kstapefmtlpr_demoroot \
-	  lx230-filter_demoroot
-	./demo/run-demo.sh $(BUILD)
+	@mkdir -p $(BUILD) && echo "Building the programs (log: $(BUILD)/demo-build.log)..." && \
+	  { { [ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) -DBUILD_TESTING=OFF $(CMAKE_FLAGS); } && \
+	    cmake --build $(BUILD) -j $(JOBS) --target kstapefmtlpr_lx230 kspagefit_lx230 \
+	      kstapefmtlpr_demoroot lx230-filter_demoroot; } >$(BUILD)/demo-build.log 2>&1 || \
+	  { cat $(BUILD)/demo-build.log; exit 1; }
+	@./demo/run-demo.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(BUILD)32 $(BUILD)-deb $(BUILD)-deb32

@@ -23,6 +23,12 @@ foreach(page IN LISTS KS_PAGES)
   configure_file(${CMAKE_SOURCE_DIR}/man/${page}.8.in ${CMAKE_BINARY_DIR}/man/${page}.8 @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/man/${page}.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 endforeach()
+# What every user runs of the tool (the listing, the medium query), in
+# section 1.
+configure_file(${CMAKE_SOURCE_DIR}/man/kstapefmtlpr_${KS_MAIN_MODEL}.1.in
+               ${CMAKE_BINARY_DIR}/man/kstapefmtlpr_${KS_MAIN_MODEL}.1 @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/man/kstapefmtlpr_${KS_MAIN_MODEL}.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 foreach(model IN LISTS KS_MODELS)
   if(model STREQUAL KS_MAIN_MODEL)
@@ -37,6 +43,9 @@ foreach(model IN LISTS KS_MODELS)
     file(CREATE_LINK ${name}${KS_MAIN_MODEL}.8 ${KS_LINK_DIR}/man/${name}${model}.8 SYMBOLIC)
     install(FILES ${KS_LINK_DIR}/man/${name}${model}.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
   endforeach()
+  file(MAKE_DIRECTORY ${KS_LINK_DIR}/man1)
+  file(CREATE_LINK kstapefmtlpr_${KS_MAIN_MODEL}.1 ${KS_LINK_DIR}/man1/kstapefmtlpr_${model}.1 SYMBOLIC)
+  install(FILES ${KS_LINK_DIR}/man1/kstapefmtlpr_${model}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   file(CREATE_LINK ../../${KS_MAIN_MODEL}/lpd/${KS_MAIN_MODEL}-filter
        ${KS_LINK_DIR}/${model}/${model}-filter SYMBOLIC)
   file(CREATE_LINK ${KS_MAIN_MODEL}-filter.8 ${KS_LINK_DIR}/man/${model}-filter.8 SYMBOLIC)
@@ -51,10 +60,16 @@ install(FILES ${CMAKE_SOURCE_DIR}/examples/printcap
 
 # The label-format tool of each model on the PATH, under its own name: a
 # link to its place under the driver's root (the model still comes from
-# the name).
-file(MAKE_DIRECTORY ${KS_LINK_DIR}/sbin)
+# the name), in sbin for the administrator's adds and deletes and in bin
+# for every user's listing and medium query.
+foreach(dir sbin bin)
+  file(MAKE_DIRECTORY ${KS_LINK_DIR}/${dir})
+  foreach(model IN LISTS KS_MODELS)
+    file(CREATE_LINK ${DRIVER_ROOT}${model}/lpd/kstapefmtlpr_${model}
+         ${KS_LINK_DIR}/${dir}/kstapefmtlpr_${model} SYMBOLIC)
+  endforeach()
+endforeach()
 foreach(model IN LISTS KS_MODELS)
-  file(CREATE_LINK ${DRIVER_ROOT}${model}/lpd/kstapefmtlpr_${model}
-       ${KS_LINK_DIR}/sbin/kstapefmtlpr_${model} SYMBOLIC)
   install(FILES ${KS_LINK_DIR}/sbin/kstapefmtlpr_${model} DESTINATION ${CMAKE_INSTALL_SBINDIR})
+  install(FILES ${KS_LINK_DIR}/bin/kstapefmtlpr_${model} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endforeach()

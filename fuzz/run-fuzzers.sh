@@ -16,6 +16,7 @@ for target in lookup options pagefit printjob; do
       -artifact_prefix="$build/${target}-" "$work/$target" >"$log" 2>&1; then
     tail -n 40 "$log"
     echo "fuzzer $target failed; the input is in $build/${target}-*" >&2
+    [ -z "${CI_SUMMARY-}" ] || echo "fuzz: $target failed" >>"$CI_SUMMARY"
     exit 1
   fi
   runs=$(grep -o 'Done [0-9]* runs' "$log" | grep -o '[0-9]*' || echo 0)
@@ -23,3 +24,4 @@ for target in lookup options pagefit printjob; do
   echo "fuzz $target: $runs executions in ${seconds}s, no failure"
 done
 echo "fuzz total: $total executions"
+[ -z "${CI_SUMMARY-}" ] || echo "fuzz: 4 fuzzers, $total executions, no failure" >>"$CI_SUMMARY"

@@ -32,6 +32,12 @@ expected=$({
       fi
     done
     echo "/usr/sbin/kstapefmtlpr_$m -> $root/$m/lpd/kstapefmtlpr_$m"
+    echo "/usr/bin/kstapefmtlpr_$m -> $root/$m/lpd/kstapefmtlpr_$m"
+    if [ "$m" = lx230 ]; then
+      echo "/usr/share/man/man1/kstapefmtlpr_$m.1 file"
+    else
+      echo "/usr/share/man/man1/kstapefmtlpr_$m.1 -> kstapefmtlpr_lx230.1"
+    fi
   done
   echo "/usr/share/doc/kestrel-label-tools/examples/printcap file"
   } | sort)
@@ -49,7 +55,7 @@ echo "install tree: ok"
 version=$(sed -n 's/^project(.* VERSION \([0-9.]*\) .*/\1/p' "$src/CMakeLists.txt")
 debian=$(sed -n '1s/^[^ ]* (\([^)-]*\).*/\1/p' "$src/debian/changelog")
 [ "$version" = "$debian" ] || fail "version $version in CMakeLists.txt, $debian in debian/changelog"
-for page in "$work"/dest/usr/share/man/man8/*.8; do
+for page in "$work"/dest/usr/share/man/man[18]/*.[18]; do
   [ -L "$page" ] && continue
   warnings=$(groff -man -ww -z "$page" 2>&1)
   [ -z "$warnings" ] || fail "$page: $warnings"
