@@ -164,6 +164,8 @@ TEST_F(FindMediumTest, TheDefaultIsTheRcFilesWhateverItsLineEnding) {
   unlink(data_.rc().c_str());
   Reopen();
   Find("", MediumAnswer::kNoDefault);
+  EXPECT_EQ(RunIn(data_, {"-m", ""}), "no medium named, and " + data_.inf() +
+                                          "kslx230rc has no default medium (MediaSize=)\n");
 }
 
 // The rc file and the func list are opened as every data file: a FIFO or

@@ -128,7 +128,7 @@ std::string MediumAnswerText(MediumAnswer answer, const Medium& medium, const St
     case MediumAnswer::kFound: break;
     case MediumAnswer::kNoDefault:
       return "no medium named, and " + DataDirPath(root, model) + "/" +
-             DataFileName(model, DataFile::kRc) + " names no default (MediaSize=)";
+             DataFileName(model, DataFile::kRc) + " has no default medium (MediaSize=)";
     case MediumAnswer::kUnknown: return "unknown medium: " + name + " (see " + tool + " -l)";
     case MediumAnswer::kSeveral:
       return "medium " + name + " matches several formats: name one by its identifier (see " +
