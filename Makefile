@@ -15,7 +15,7 @@ MAKEFLAGS += --no-print-directory
 PREFIX ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all configure test test-package test-sanitize test32 fuzz demo install package package32 bench clean
+.PHONY: all configure test test-package test-cups test-sanitize test32 fuzz demo install package package32 bench clean
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -24,10 +24,12 @@ configure:
 	cmake -S . -B $(BUILD) -DBUILD_TESTING=ON $(CMAKE_FLAGS)
 
 # The everyday suite. The Debian package tests (slow: builds, lintian,
-# chroots) are make test-package. After each run, every skipped test with
-# its reason and one line of counts (tests/test-summary.sh).
+# chroots) are make test-package; jobs through a real cupsd (fetched with
+# apt-get download the first time) are make test-cups. After each run,
+# every skipped test with its reason and one line of counts
+# (tests/test-summary.sh).
 SUITE ?= test
-CTEST_LABELS ?= -LE package
+CTEST_LABELS ?= -LE 'package|cups'
 test: all
 	@cd $(BUILD) && status=0 && ctest --output-on-failure -j $(JOBS) $(CTEST_LABELS) || status=$$?; \
 	  $(CURDIR)/tests/test-summary.sh $(SUITE) . && exit $$status
@@ -41,6 +43,10 @@ test-package: all
 # print job's tests. The suites that only drive processes from the outside
 # for long (the crash tests' tracing, lpd's pipeline, the install) run in
 # the native suite.
+test-cups: all
+	@cd $(BUILD) && status=0 && ctest --output-on-failure -L cups || status=$$?; \
+	  $(CURDIR)/tests/test-summary.sh test-cups . && exit $$status
+
 test-sanitize:
 	$(MAKE) test BUILD=$(BUILD)-sanitize SUITE=test-sanitize CTEST_LABELS="-LE 'package|native'" \
 	  CMAKE_FLAGS="-DSANITIZE=ON $(CMAKE_FLAGS)"

@@ -73,3 +73,25 @@ foreach(model IN LISTS KS_MODELS)
   install(FILES ${KS_LINK_DIR}/sbin/kstapefmtlpr_${model} DESTINATION ${CMAKE_INSTALL_SBINDIR})
   install(FILES ${KS_LINK_DIR}/bin/kstapefmtlpr_${model} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endforeach()
+
+# CUPS (the kestrel-label-tools-cups package): the filter, in CUPS's filter
+# directory (<prefix>/lib/cups/filter on every architecture, as cupsd looks
+# for it), and one PPD per model in <prefix>/share/ppd/kestrel/, each naming
+# its model for the filter.
+install(TARGETS kestrel-lx RUNTIME DESTINATION lib/cups/filter)
+set(KS_PRODUCT_lx210 LX-210)
+set(KS_PRODUCT_lx220 LX-220)
+set(KS_PRODUCT_lx230 LX-230)
+set(KS_PRODUCT_lx240pc LX-240PC)
+foreach(model IN LISTS KS_MODELS)
+  set(KS_MODEL ${model})
+  set(KS_PRODUCT ${KS_PRODUCT_${model}})
+  string(TOUPPER ${model} KS_PCFILE)
+  string(SUBSTRING "KS${KS_PCFILE}" 0 8 KS_PCFILE)
+  set(KS_PCFILE "${KS_PCFILE}.PPD")
+  configure_file(${CMAKE_SOURCE_DIR}/ppd/lx.ppd.in ${CMAKE_BINARY_DIR}/ppd/${model}.ppd @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/ppd/${model}.ppd
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/ppd/kestrel)
+endforeach()
+configure_file(${CMAKE_SOURCE_DIR}/man/kestrel-lx.8.in ${CMAKE_BINARY_DIR}/man/kestrel-lx.8 @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/man/kestrel-lx.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)

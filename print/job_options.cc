@@ -4,19 +4,6 @@
 
 namespace {
 
-struct Limit {
-  const char* name;
-  uint64_t JobLimits::*value;
-  const char* unit;  // for the message: "no number of <unit>"
-};
-
-constexpr Limit kLimits[] = {
-    {"ks_time_limit", &JobLimits::cpu_seconds, "seconds"},
-    {"ks_output_limit", &JobLimits::output_mib, "MiB"},
-    {"ks_disk_limit", &JobLimits::disk_mib, "MiB"},
-    {"ks_memory_limit", &JobLimits::memory_mib, "MiB"},
-};
-
 // A decimal number of digits only, with at most one point among them.
 bool IsDecimal(const std::string& text) {
   size_t points = 0, digits = 0;
@@ -46,7 +33,7 @@ std::optional<uint64_t> PrintcapNumber(const std::string& text) {
 
 bool ParseQueueOptions(const std::string& entry, QueueOptions* options, std::string* error) {
   *options = {};
-  bool seen[std::size(kLimits)] = {};
+  bool seen[std::size(kLimitOptions)] = {};
   bool medium_seen = false;
   for (size_t pos = 0; pos <= entry.size();) {
     size_t end = entry.find(':', pos);
@@ -66,15 +53,15 @@ bool ParseQueueOptions(const std::string& entry, QueueOptions* options, std::str
       medium_seen = true;
       continue;
     }
-    for (size_t i = 0; i < std::size(kLimits); ++i) {
-      if (name != kLimits[i].name || seen[i]) continue;
+    for (size_t i = 0; i < std::size(kLimitOptions); ++i) {
+      if (name != kLimitOptions[i].name || seen[i]) continue;
       seen[i] = true;
       const std::optional<uint64_t> number = PrintcapNumber(value);
       if (!number) {
-        *error = field + " is no number of " + kLimits[i].unit + " (1 to 999999)";
+        *error = field + " is no number of " + kLimitOptions[i].unit + " (1 to 999999)";
         return false;
       }
-      options->limits.*kLimits[i].value = *number;
+      options->limits.*kLimitOptions[i].value = *number;
     }
   }
   return true;

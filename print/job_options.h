@@ -18,6 +18,20 @@ struct JobLimits {
   uint64_t memory_mib = 2048;          // ks_memory_limit: Ghostscript's address space
 };
 
+// The options that set them, by name, as a queue (and, on CUPS, a job)
+// gives them; the unit is for messages.
+struct LimitOption {
+  const char* name;
+  uint64_t JobLimits::*value;
+  const char* unit;
+};
+inline constexpr LimitOption kLimitOptions[] = {
+    {"ks_time_limit", &JobLimits::cpu_seconds, "seconds"},
+    {"ks_output_limit", &JobLimits::output_mib, "MiB"},
+    {"ks_disk_limit", &JobLimits::disk_mib, "MiB"},
+    {"ks_memory_limit", &JobLimits::memory_mib, "MiB"},
+};
+
 // A printcap number: decimal digits only, whatever the leading zeros, 1 to
 // 999999. Anything else (empty, zero, a sign, junk, more) is none.
 std::optional<uint64_t> PrintcapNumber(const std::string& text);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -334,16 +335,19 @@ bool PrintJob(const PrintSettings& settings, int in, int out, std::string* reaso
     return fail(problem);
   }
 
-  // What the printer gets.
-  Status sent;
-  if (plan.send_as_is) {
-    sent = SendPostScript(job, out, std::nullopt);
-  } else {
-    Fd page(open(output.c_str(), O_RDONLY | O_CLOEXEC));
+  // What the printer gets, once for each copy: the whole document again,
+  // so that copies of a job of several pages come out collated.
+  Fd page;
+  std::optional<Paper> paper;
+  if (!plan.send_as_is) {
+    page.reset(open(output.c_str(), O_RDONLY | O_CLOEXEC));
     if (page.get() < 0) return fail("cannot read the page Ghostscript made: " + Status::FromErrno(output).Message());
-    std::optional<Paper> paper;
     if (plan.width && plan.height) paper = Paper{*plan.width, *plan.height};
-    sent = SendPostScript(page.get(), out, paper);
+  }
+  Status sent;
+  for (int copy = 0; copy < std::max(settings.copies, 1) && sent.ok(); ++copy) {
+    sent = plan.send_as_is ? SendPostScript(job, out, std::nullopt)
+                           : SendPostScript(page.get(), out, paper);
   }
   if (!sent.ok()) {
     if (JobRemoved()) return fail("the job was removed");

@@ -21,6 +21,7 @@ struct PrintSettings {
   std::string medium;  // what the job or its queue names; empty: the model's default
   std::optional<double> length;  // the label length the job gives, 1/300 inch
   JobLimits limits;
+  int copies = 1;           // how many times what the printer gets is sent
   std::string temp_dir;     // where the job's directory is made
   std::string ghostscript;  // the program, a path or a name looked up in |path|
   std::string path;         // the PATH to look it up in

@@ -40,6 +40,10 @@ expected=$({
     fi
   done
   echo "/usr/share/doc/kestrel-label-tools/examples/printcap file"
+  # CUPS: one filter for all models, a PPD for each.
+  echo "/usr/lib/cups/filter/kestrel-lx file"
+  echo "/usr/share/man/man8/kestrel-lx.8 file"
+  for m in "${models[@]}"; do echo "/usr/share/ppd/kestrel/$m.ppd file"; done
   } | sort)
 actual=$(cd "$work/dest" && find . ! -type d -printf '%P\n' | sort | while read -r f; do
   if [ -L "$f" ]; then echo "/$f -> $(readlink "$f")"; else echo "/$f file"; fi
@@ -59,9 +63,18 @@ for page in "$work"/dest/usr/share/man/man[18]/*.[18]; do
   [ -L "$page" ] && continue
   warnings=$(groff -man -ww -z "$page" 2>&1)
   [ -z "$warnings" ] || fail "$page: $warnings"
-  grep -q "^\.TH .* \"kestrel-label-tools $version\"" "$page" || fail "$page: not version $version"
+  grep -Eq "^\.TH .* \"kestrel-label-tools(-cups)? $version\"" "$page" || fail "$page: not version $version"
 done
 echo "man pages: ok"
+
+# Each PPD names its own model for the filter, and the filter by the name
+# it is installed under.
+for m in "${models[@]}"; do
+  ppd=$work/dest/usr/share/ppd/kestrel/$m.ppd
+  grep -qx "\*KestrelModel: \"$m\"" "$ppd" || fail "$m.ppd does not name model $m"
+  [ "$(grep -c '^\*cupsFilter2: ".* 0 kestrel-lx"$' "$ppd")" = 2 ] || fail "$m.ppd: $(grep cupsFilter "$ppd")"
+done
+echo "PPDs: ok"
 
 # 3. Each installed name serves its own model, in the tree just installed,
 # with the tool built rooted at the working directory (the build's
