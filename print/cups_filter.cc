@@ -1,7 +1,9 @@
 #include "print/cups_filter.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +21,7 @@ namespace {
 constexpr size_t kPpdLimit = 1024 * 1024;
 constexpr uint64_t kMaxCopies = 9999;  // CUPS's own default MaxCopies
 constexpr char kModelKeyword[] = "*KestrelModel:";
+constexpr int kAwaitReaderMs = 5000;
 
 // The PPD's first kPpdLimit bytes; false with errno set if it is no
 // regular file or cannot be read.
@@ -49,6 +52,17 @@ bool ReadHead(const std::string& path, std::string* text) {
 
 }  // namespace
 
+void AwaitReader(int fd, int max_ms) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+  for (int waited = 0; waited < max_ms; waited += 5) {
+    int unread = 0;
+    if (ioctl(fd, FIONREAD, &unread) != 0 || unread == 0) return;
+    const struct timespec pause = {0, 5 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
 bool ModelOfPpd(const std::string& ppd, std::string* model, std::string* error) {
   std::string text;
   if (!ReadHead(ppd, &text)) {
@@ -72,7 +86,7 @@ bool ModelOfPpd(const std::string& ppd, std::string* model, std::string* error) 
         }
       }
     }
-    *error = ppd + " names no LX printer model this filter knows: " + std::string(line);
+    *error = ppd + ": *KestrelModel is no LX printer model this filter knows: " + std::string(line);
     return false;
   }
   *error = ppd + " is no LX printer's PPD (it has no *KestrelModel line): make the queue with "
@@ -100,6 +114,10 @@ int RunCupsFilter(int argc, const char* const* argv, const std::string& root,
   auto fail = [&](const std::string& why) {
     fprintf(err, "ERROR: %s\n", why.c_str());
     fflush(err);
+    // cupsd makes the reason the job's state message only if it reads the
+    // line before it sees the filter exit; otherwise the job says "Filter
+    // failed". So the filter leaves once the line has left the pipe.
+    AwaitReader(fileno(err), kAwaitReaderMs);
     return 1;
   };
   if (argc < 6 || argc > 7) {

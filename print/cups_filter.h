@@ -31,6 +31,10 @@ bool ModelOfPpd(const std::string& ppd, std::string* model, std::string* error);
 // puts first and which are for filters, not for the programs they run.
 std::string GhostscriptPath(const std::string& path, const std::string& server_bin);
 
+// Waits, no longer than |max_ms|, until what was written to the pipe |fd|
+// has been read from it; returns at once if |fd| is no pipe.
+void AwaitReader(int fd, int max_ms);
+
 // argv: queue, job id, user, title, copies, options[, file]. The job is
 // |file|, else |in|. Returns the exit status.
 int RunCupsFilter(int argc, const char* const* argv, const std::string& root,

@@ -1,6 +1,8 @@
 #include "print/cups_filter.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,8 +38,8 @@ TEST(CupsFilterTest, ThePpdNamesTheModel) {
             dir / "x.ppd" + " is no LX printer's PPD (it has no *KestrelModel line): make the "
                             "queue with lpadmin -P /usr/share/ppd/kestrel/<model>.ppd");
   EXPECT_EQ(refused("*KestrelModel: \"../../etc\"\n"),
-            dir / "x.ppd" + " names no LX printer model this filter knows: *KestrelModel: "
-                            "\"../../etc\"");
+            dir / "x.ppd" + ": *KestrelModel is no LX printer model this filter knows: "
+                            "*KestrelModel: \"../../etc\"");
   refused("*KestrelModel: lx230\n");
   refused("*KestrelModel: \"lx230\r\n");
   refused(std::string(1024 * 1024, '\n') + "*KestrelModel: \"lx230\"\n");
@@ -131,6 +133,39 @@ TEST(CupsFilterTest, AJobThatCannotPrintSaysWhyAndSendsNothing) {
   const Filtered usage = RunFilter(data.root, {"7", "alice", "job", "1"}, env);
   EXPECT_EQ(usage.status, 1);
   EXPECT_EQ(usage.err, "Usage: LX-230 job-id user title copies options [file]\n");
+}
+
+// The ERROR line is left in the pipe to cupsd until cupsd has read it, and
+// no longer than the limit when no one does; a file is not waited on.
+TEST(CupsFilterTest, AFailureWaitsForItsLineToBeRead) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(write(fds[1], "ERROR: x\n", 9), 9);
+  const pid_t reader = fork();
+  if (reader == 0) {
+    usleep(100 * 1000);
+    char buffer[16];
+    _exit(read(fds[0], buffer, sizeof buffer) == 9 ? 0 : 1);
+  }
+  AwaitReader(fds[1], 10000);
+  int unread = -1;
+  ASSERT_EQ(ioctl(fds[1], FIONREAD, &unread), 0);
+  EXPECT_EQ(unread, 0);  // returned because it was read, not at the limit
+  int status;
+  ASSERT_EQ(waitpid(reader, &status, 0), reader);
+  EXPECT_EQ(status, 0);
+
+  ASSERT_EQ(write(fds[1], "ERROR: y\n", 9), 9);
+  AwaitReader(fds[1], 50);  // no reader: back at the limit
+  ASSERT_EQ(ioctl(fds[1], FIONREAD, &unread), 0);
+  EXPECT_EQ(unread, 9);
+  close(fds[0]);
+  close(fds[1]);
+  TempDir dir;
+  const int file = open((dir / "err").c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_EQ(write(file, "ERROR: z\n", 9), 9);
+  AwaitReader(file, 60 * 1000);  // would fail the test's time limit if it waited
+  close(file);
 }
 
 }  // namespace

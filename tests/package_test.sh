@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Debian package for ARCH, made as `make package` (amd64) or
 # `make package32` (i386) make it, and checked as a packager would:
-#   1. its control data, and that both programs are static (no program
-#      interpreter, no NEEDED entry) so that it depends on nothing;
+#   1. the control data of both packages (the CUPS one depends on the main
+#      one and on nothing of LPRng's), what each holds, and that every
+#      program is static (no program interpreter, no NEEDED entry) so that
+#      they depend on nothing;
 #   2. lintian -I -E --pedantic on the .changes (the .deb, its -dbgsym
 #      package and, for the build machine's own architecture, the source);
 #   3. reproducibility: a second build from a copy in another directory
@@ -10,9 +12,10 @@
 #   4. the programs in an otherwise empty root (a static busybox as /bin/sh,
 #      the spooler-side stand-in, a data set) give the same results as on
 #      the full system;
-#   5. the autopkgtest (debian/tests) in a Debian chroot of ARCH made with
-#      mmdebstrap: every installed name, and a label job through that
-#      system's own lpd, filter and Ghostscript.
+#   5. the autopkgtests (debian/tests) in Debian chroots of ARCH made with
+#      mmdebstrap: every installed name, and label jobs through that
+#      system's own lpd or cupsd, the filters and Ghostscript (bookworm;
+#      the CUPS one in trixie too).
 # Everything runs in private mount namespaces or chroots: the machine's /opt
 # and /etc stay as they were.
 # Usage: package_test.sh SOURCE_DIR ARCH
@@ -45,17 +48,32 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Package)" = kestrel-label-tools ] || fail "Package: $(field Package)"
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
 [ -z "$(field Depends)" ] || fail "Depends: $(field Depends)"
-[ "$(field Recommends)" = "lprng, ghostscript" ] || fail "Recommends: $(field Recommends)"
+[ "$(field Recommends)" = "lprng | kestrel-label-tools-cups, ghostscript" ] ||
+  fail "Recommends: $(field Recommends)"
+# The CUPS package: the main one and nothing of LPRng's.
+cups=$work/a/kestrel-label-tools-cups_${version}_$arch.deb
+[ -f "$cups" ] || fail "no $cups: $(ls "$work/a")"
+[ -f "$work/a/kestrel-label-tools-cups-dbgsym_${version}_$arch.deb" ] || fail "no -cups-dbgsym package"
+[ "$(dpkg-deb --field "$cups" Depends)" = "kestrel-label-tools (= $version)" ] ||
+  fail "the CUPS package depends on: $(dpkg-deb --field "$cups" Depends)"
+dpkg-deb --field "$cups" Depends Recommends Suggests Pre-Depends | grep -qi lprng &&
+  fail "the CUPS package names LPRng: $(dpkg-deb --field "$cups")"
+[ "$(dpkg-deb -c "$cups" | awk '{ print $6 }' | grep -v '/$' | sort | tr '\n' ' ')" = \
+  "./usr/lib/cups/filter/kestrel-lx ./usr/share/doc/kestrel-label-tools-cups/README.Debian ./usr/share/doc/kestrel-label-tools-cups/changelog.gz ./usr/share/doc/kestrel-label-tools-cups/copyright ./usr/share/lintian/overrides/kestrel-label-tools-cups ./usr/share/man/man8/kestrel-lx.8.gz ./usr/share/ppd/kestrel/lx210.ppd ./usr/share/ppd/kestrel/lx220.ppd ./usr/share/ppd/kestrel/lx230.ppd ./usr/share/ppd/kestrel/lx240pc.ppd " ] ||
+  fail "the CUPS package holds: $(dpkg-deb -c "$cups")"
+dpkg-deb -c "$deb" | grep -q 'cups/filter\|share/ppd\|kestrel-lx' && fail "the main package holds CUPS files"
 dpkg-deb -x "$deb" "$work/root"
+dpkg-deb -x "$cups" "$work/cups-root"
 lpd=$work/root/opt/kestrel/Tavlix/lx230/lpd
 size=$(du -sk --apparent-size "$work/root" | cut -f1)
 installed=$(field Installed-Size)
 [ "$installed" -le $((size + 64)) ] && [ "$installed" -ge $((size / 2)) ] ||
   fail "Installed-Size $installed KiB for $size KiB of files"
-for program in kstapefmtlpr_lx230 kspagefit_lx230; do
-  readelf -l "$lpd/$program" | grep -q INTERP && fail "$program has a program interpreter"
-  readelf -d "$lpd/$program" | grep -q NEEDED && fail "$program needs: $(readelf -d "$lpd/$program" | grep NEEDED)"
-  readelf -S "$lpd/$program" | grep -q '\.symtab' && fail "$program is not stripped"
+for program in "$lpd/kstapefmtlpr_lx230" "$lpd/kspagefit_lx230" "$lpd/lx230-filter" \
+  "$work/cups-root/usr/lib/cups/filter/kestrel-lx"; do
+  readelf -l "$program" | grep -q INTERP && fail "$program has a program interpreter"
+  readelf -d "$program" | grep -q NEEDED && fail "$program needs: $(readelf -d "$program" | grep NEEDED)"
+  readelf -S "$program" | grep -q '\.symtab' && fail "$program is not stripped"
 done
 echo "$arch: control data, static programs: ok (Installed-Size $installed KiB)"
 
@@ -117,29 +135,44 @@ diff -r <(cd "$work/f/opt/kestrel/Tavlix/lx230/inf" && cat -- * | normal) \
   fail "the data files differ after the same runs in an empty root"
 echo "$arch: in an empty root (busybox as /bin/sh), the same results as on the full system: ok"
 
-# 5. The autopkgtest in a Debian chroot of ARCH.
-# The release and its updates, not the security suite: a mirror of that one
-# has served an i386 index that disagreed with its own Release file for days,
-# and apt then refuses the whole chroot. make test runs on the host's own
-# packages, security updates and all. The mirror can also fail a fetch for
-# a while (a sync in progress, a dropped connection): three tries, a minute
-# apart.
+# 5. The autopkgtests in Debian chroots of ARCH: every test in bookworm;
+# the CUPS quick start also in trixie. Each test gets the chroot afresh
+# and installs what it depends on (lprng and cups conflict).
+# The releases and their updates, not the security suite: a mirror of that
+# one has served an i386 index that disagreed with its own Release file for
+# days, and apt then refuses the whole chroot. make test runs on the host's
+# own packages, security updates and all. The mirror can also fail a fetch
+# for a while (a sync in progress, a dropped connection): three tries, a
+# minute apart.
 mirror=http://deb.debian.org/debian
-for try in 1 2 3; do
-  mmdebstrap --quiet --variant=apt --architectures="$arch" \
-    --include=apt-utils,dpkg-dev,lprng,ghostscript bookworm "$work/chroot.tar" \
-    "deb $mirror bookworm main" "deb $mirror bookworm-updates main" && break
-  rm -f "$work/chroot.tar"
-  [ "$try" = 3 ] && fail "mmdebstrap could not make a bookworm $arch chroot in 3 tries"
-  echo "$arch: mmdebstrap failed (try $try of 3); trying again in a minute" >&2
-  sleep 60
-done
+chroot_of() {  # RELEASE: $work/RELEASE.tar
+  local try
+  for try in 1 2 3; do
+    # The package lists stay: each test installs what it depends on.
+    mmdebstrap --quiet --variant=apt --architectures="$arch" --skip=cleanup/apt/lists \
+      --include=apt-utils,dpkg-dev,ghostscript "$1" "$work/$1.tar" \
+      "deb $mirror $1 main" "deb $mirror $1-updates main" && return
+    rm -f "$work/$1.tar"
+    [ "$try" = 3 ] && fail "mmdebstrap could not make a $1 $arch chroot in 3 tries"
+    echo "$arch: mmdebstrap failed (try $try of 3); trying again in a minute" >&2
+    sleep 60
+  done
+}
 # autopkgtest's unshare testbed maps root to subordinate ids, which
 # /etc/subuid and /etc/subgid must grant: granted here in a private mount
 # namespace only.
 printf 'root:1000000:65536\n' >"$work/subid"
-unshare -m bash -c 'mount --make-rprivate / && mount --bind "$1" /etc/subuid &&
-  mount --bind "$1" /etc/subgid && shift && exec "$@"' run "$work/subid" \
-  autopkgtest --quiet --no-built-binaries "$deb" "$src/" -- unshare --arch "$arch" \
-  --tarball "$work/chroot.tar" || fail "autopkgtest failed in the $arch chroot"
-echo "$arch: autopkgtest in a bookworm $arch chroot: ok"
+tests_in() {  # RELEASE [TEST...]
+  local release=$1
+  shift
+  chroot_of "$release"
+  unshare -m bash -c 'mount --make-rprivate / && mount --bind "$1" /etc/subuid &&
+    mount --bind "$1" /etc/subgid && shift && exec "$@"' run "$work/subid" \
+    autopkgtest --quiet --no-built-binaries "${@/#/--test-name=}" "$deb" "$cups" "$src/" -- \
+    unshare --arch "$arch" --tarball "$work/$release.tar" ||
+    fail "autopkgtest failed in the $release $arch chroot"
+  rm -f "$work/$release.tar"
+  echo "$arch: autopkgtest in a $release $arch chroot (${*:-every test}): ok"
+}
+tests_in bookworm
+tests_in trixie print-a-label-cups
