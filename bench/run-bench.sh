@@ -126,10 +126,15 @@ bench_size() {  # FORMATS ROUNDS
     peaks+=("$op $kb")
     [ "$op" != list ] || list_kb=$kb
   done
-  echo "peak memory (kB): ${peaks[*]}; the listing's, a format: $(awk -v k="$list_kb" -v n="$count" 'BEGIN { printf "%.1f", k * 1024 / n }') bytes"
+  echo "peak memory (kB): ${peaks[*]}; the listing's, a format: $(awk -v k="$list_kb" -v n="$count" 'BEGIN { printf "%.1f", k * 1024 / n }') bytes," \
+    "$(awk -v k="$list_kb" -v b="$base_kb" -v n="$count" 'BEGIN { printf "%.1f", (k - b) * 1024 / (n - 1) }') beyond the $base_kb kB of a listing of one format"
   rm -rf "$dir"
 }
 
 rm -rf "$work"
+# What a listing of one format takes: the program, its buffers.
+generate "$work/base" 1
+restore "$work/base"
+base_kb=$( (cd "$work/base" && /usr/bin/time -f %M ./kstapefmtlpr_lx230 -l 2>&1 >/dev/null | tail -1))
 bench_size "$formats" "$rounds"
 [ "${BENCH_LARGE:-1}" = 0 ] || bench_size $((formats * 10)) 5
