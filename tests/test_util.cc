@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -193,8 +194,42 @@ std::vector<std::string> TestData::Snapshot() const {
   return {ReadFile(func()), ReadFile(paper()), ReadFile(rc()), ReadFile(area())};
 }
 
-RunResult RunProgram(const std::string& binary, const std::vector<std::string>& argv,
+namespace {
+
+// A copy of |binary| that any user may run: the build may lie in a
+// directory only root may enter (a clone in a mode-0700 directory), and a
+// test that runs a program as another user must still reach it. One copy a
+// binary, in a directory of this process's under /tmp, removed at exit.
+std::string ReachableCopy(const std::string& binary) {
+  static std::string shared;
+  static std::map<std::string, std::string> copies;
+  static struct Remover {
+    ~Remover() {
+      for (const auto& entry : copies) unlink(entry.second.c_str());
+      if (!shared.empty()) rmdir(shared.c_str());
+    }
+  } remover;
+  if (shared.empty()) {
+    char pattern[] = "/tmp/kstest-bin.XXXXXX";
+    if (mkdtemp(pattern) == nullptr || chmod(pattern, 0755) != 0) {
+      throw std::runtime_error("cannot make a directory for copies of the programs");
+    }
+    shared = pattern;
+  }
+  auto found = copies.find(binary);
+  if (found != copies.end()) return found->second;
+  const std::string copy = shared + "/" + std::to_string(copies.size());
+  WriteFile(copy, ReadFile(binary), 0755);
+  if (chmod(copy.c_str(), 0755) != 0) throw std::runtime_error("cannot chmod " + copy);
+  return copies.emplace(binary, copy).first->second;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::string& given, const std::vector<std::string>& argv,
                      const RunOptions& options) {
+  const std::string binary =
+      options.run_as != 0 && geteuid() == 0 ? ReachableCopy(given) : given;
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
   pid_t pid = fork();
