@@ -15,7 +15,7 @@
 #   5. the autopkgtests (debian/tests) in Debian chroots of ARCH made with
 #      mmdebstrap: every installed name, and label jobs through that
 #      system's own lpd or cupsd, the filters and Ghostscript (bookworm;
-#      the CUPS one in trixie too).
+#      both in trixie, the LPRng one in bullseye).
 # Everything runs in private mount namespaces or chroots: the machine's /opt
 # and /etc stay as they were.
 # Usage: package_test.sh SOURCE_DIR ARCH
@@ -136,8 +136,8 @@ diff -r <(cd "$work/f/opt/kestrel/Tavlix/lx230/inf" && cat -- * | normal) \
 echo "$arch: in an empty root (busybox as /bin/sh), the same results as on the full system: ok"
 
 # 5. The autopkgtests in Debian chroots of ARCH: every test in bookworm;
-# the CUPS quick start also in trixie. Each test gets the chroot afresh
-# and installs what it depends on (lprng and cups conflict).
+# both quick starts in trixie, LPRng's in bullseye. Each test gets the
+# chroot afresh and installs what it depends on (lprng and cups conflict).
 # The releases and their updates, not the security suite: a mirror of that
 # one has served an i386 index that disagreed with its own Release file for
 # days, and apt then refuses the whole chroot. make test runs on the host's
@@ -175,4 +175,5 @@ tests_in() {  # RELEASE [TEST...]
   echo "$arch: autopkgtest in a $release $arch chroot (${*:-every test}): ok"
 }
 tests_in bookworm
-tests_in trixie print-a-label-cups
+tests_in trixie print-a-label print-a-label-cups
+tests_in bullseye print-a-label
