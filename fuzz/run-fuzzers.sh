@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 total=0
-for target in lookup options pagefit printjob; do
+for target in cupsjob lookup options pagefit printjob; do
   mkdir -p "$work/$target"
   cp "$here/corpus/$target"/* "$work/$target/"
   log=$work/$target.log
@@ -24,4 +24,4 @@ for target in lookup options pagefit printjob; do
   echo "fuzz $target: $runs executions in ${seconds}s, no failure"
 done
 echo "fuzz total: $total executions"
-[ -z "${CI_SUMMARY-}" ] || echo "fuzz: 4 fuzzers, $total executions, no failure" >>"$CI_SUMMARY"
+[ -z "${CI_SUMMARY-}" ] || echo "fuzz: 5 fuzzers, $total executions, no failure" >>"$CI_SUMMARY"

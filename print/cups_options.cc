@@ -19,6 +19,7 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 void Set(CupsOptions* options, std::string name, std::string value) {
+  if (name.empty()) return;  // "no" alone: CUPS adds no option of no name
   for (auto& [known, old] : *options) {
     if (SameName(known, name)) {
       old = std::move(value);

@@ -37,6 +37,7 @@ TEST(CupsOptionsTest, SplitsAsCupsDoes) {
   EXPECT_EQ(Show(ParseCupsOptions("media= x=\\ y z=a\\")), "[media=][x= y][z=a\\]");
   EXPECT_EQ(Show(ParseCupsOptions("y='open b=1")), "[y=open b=1]");
   EXPECT_EQ(Show(ParseCupsOptions("a=1 =2 b=3")), "[a=1]");
+  EXPECT_EQ(Show(ParseCupsOptions("no a=1 NO")), "[a=1]");  // no option of no name
   EXPECT_EQ(Show(ParseCupsOptions("")), "");
   EXPECT_EQ(CupsOption(ParseCupsOptions("PAGESIZE=29x90"), "PageSize"), "29x90");
   EXPECT_EQ(CupsOption(ParseCupsOptions("media=29x90"), "PageSize"), std::nullopt);
