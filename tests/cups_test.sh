@@ -86,11 +86,7 @@ cp "$cups_filter" "$lpr_filter" "$tool" "$work/bin/"
 # medium a standard one; the filter (the test build, rooted at the working
 # directory) run from its root.
 root=$work/root
-mkdir -p "$root/lx230/inf" "$root/lx230/lpd"
-for file in kslx230func paperinflx230pt1 kslx230rc ImagingArea; do
-  cp "$src/demo/sample/$file" "$root/lx230/inf/$file"
-done
-cp "$src/testing/kstapefmtcups" "$root/lx230/lpd/"
+driver "$root" "$src"
 printf '#!/bin/sh\ncd %s && exec %s "$@"\n' "$root" "$work/bin/$(basename "$cups_filter")" \
   >"$work/serverbin/filter/kestrel-lx"
 chmod 755 "$work/serverbin/filter/kestrel-lx" "$work/bin"/*

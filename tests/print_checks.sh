@@ -1,6 +1,16 @@
 # shellcheck shell=bash
-# What the print tests share, sourced by them: test jobs, and what
-# Ghostscript makes of what a filter sent.
+# What the print tests share, sourced by them: a driver data set, test
+# jobs, and what Ghostscript makes of what a filter sent.
+
+# driver ROOT SRC: the sample data set of model lx230 and the spooler-side
+# stand-in under the install root ROOT, as the driver installs them.
+driver() {
+  mkdir -p "$1/lx230/inf" "$1/lx230/lpd"
+  for file in kslx230func paperinflx230pt1 kslx230rc ImagingArea; do
+    cp "$2/demo/sample/$file" "$1/lx230/inf/$file"
+  done
+  cp "$2/testing/kstapefmtcups" "$1/lx230/lpd/"
+}
 
 # job TITLE PAGE-SIZE-LINES: a one-page PostScript job, a filled
 # rectangle well inside its page showing where the page went.

@@ -24,12 +24,10 @@ mkdir -p "$work/jobs" "$work/tmp"
 
 # A driver data set under $work/root, the tool and the filter run from it
 # under their models' names.
+# shellcheck source=tests/print_checks.sh
+. "$src/tests/print_checks.sh"
 root=$work/root
-mkdir -p "$root/lx230/inf" "$root/lx230/lpd"
-for file in kslx230func paperinflx230pt1 kslx230rc ImagingArea; do
-  cp "$src/demo/sample/$file" "$root/lx230/inf/$file"
-done
-cp "$src/testing/kstapefmtcups" "$root/lx230/lpd/"
+driver "$root" "$src"
 tool230() { (cd "$root" && exec -a kstapefmtlpr_lx230 "$tool" "$@"); }
 # The filter: status, standard error and standard output in files.
 lx230() {  # [NAME=value... --] ARGS... < job
@@ -46,8 +44,6 @@ id=$(tool230 -l | awk -F '\t' '$1 == "Label 62x100" { print $3 }')
 # No default medium at first: jobs without one print on their own page.
 sed -i "/^MediaSize=/d" "$root/lx230/inf/kslx230rc"
 
-# shellcheck source=tests/print_checks.sh
-. "$src/tests/print_checks.sh"
 job label-82x144 $'%%BoundingBox: 0 0 82 144\n' | sed '/^%%Page:/i << /PageSize [82 144] >> setpagedevice' >"$work/jobs/small.ps"
 job label-62x100mm '' | sed '/^%%Page:/i << /PageSize [175.748 283.465] >> setpagedevice' >"$work/jobs/label.ps"
 job no-size '' >"$work/jobs/no-size.ps"
