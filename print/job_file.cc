@@ -56,6 +56,22 @@ bool IsWhite(char c) {
 }
 bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
+// The number at *pos, up to white space or one of |stops|: finite, no
+// longer than 32 bytes, nothing after it; *pos moves past it.
+bool ReadNumber(std::string_view text, size_t* pos, std::string_view stops, double* number) {
+  size_t end = *pos;
+  while (end < text.size() && !IsWhite(text[end]) && stops.find(text[end]) == std::string_view::npos) {
+    ++end;
+  }
+  const std::string token(text.substr(*pos, end - *pos));
+  if (token.empty() || token.size() > 32) return false;
+  char* stop;
+  *number = strtod(token.c_str(), &stop);
+  if (*stop != '\0' || !std::isfinite(*number)) return false;
+  *pos = end;
+  return true;
+}
+
 // An array of |count| numbers, "[ n n ... ]", at the start of |text| after
 // white space; false if it is not one.
 bool ReadArray(std::string_view text, size_t count, double* numbers) {
@@ -65,14 +81,7 @@ bool ReadArray(std::string_view text, size_t count, double* numbers) {
   ++pos;
   for (size_t i = 0; i < count; ++i) {
     while (pos < text.size() && IsWhite(text[pos])) ++pos;
-    size_t end = pos;
-    while (end < text.size() && !IsWhite(text[end]) && text[end] != ']' && text[end] != '[') ++end;
-    const std::string token(text.substr(pos, end - pos));
-    if (token.empty() || token.size() > 32) return false;
-    char* stop;
-    numbers[i] = strtod(token.c_str(), &stop);
-    if (*stop != '\0' || !std::isfinite(numbers[i])) return false;
-    pos = end;
+    if (!ReadNumber(text, &pos, "[]", &numbers[i])) return false;
   }
   while (pos < text.size() && IsWhite(text[pos])) ++pos;
   return pos < text.size() && text[pos] == ']';
@@ -83,14 +92,7 @@ bool ReadFour(std::string_view text, double* numbers) {
   size_t pos = 0;
   for (size_t i = 0; i < 4; ++i) {
     while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
-    size_t end = pos;
-    while (end < text.size() && !IsWhite(text[end])) ++end;
-    const std::string token(text.substr(pos, end - pos));
-    if (token.empty() || token.size() > 32) return false;
-    char* stop;
-    numbers[i] = strtod(token.c_str(), &stop);
-    if (*stop != '\0' || !std::isfinite(numbers[i])) return false;
-    pos = end;
+    if (!ReadNumber(text, &pos, "", &numbers[i])) return false;
   }
   return true;
 }

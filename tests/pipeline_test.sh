@@ -213,16 +213,7 @@ check() {  # job file, W, H, shift ("dx dy" or scaled)
   [ -f "$out" ] || fail "$file was not printed"
   read -r x0 y0 x1 y1 < <(on_page "$file" "$out" "$w" "$h")
   [ -n "${y1-}" ] || exit 1
-  if [ "$shift" = scaled ]; then
-    awk -v a="$x0" -v c="$x1" 'BEGIN { exit !(c - a > 30 && c - a < 200) }' || fail "$file: not scaled"
-  else
-    local ix iy dx dy
-    read -r ix iy _ < <(marks "$work/jobs/$file")
-    read -r dx dy <<<"$shift"
-    { near "$(awk -v a="$x0" -v b="$ix" 'BEGIN { print a - b }')" "$dx" 0.05 &&
-      near "$(awk -v a="$y0" -v b="$iy" 'BEGIN { print a - b }')" "$dy" 0.05; } ||
-      fail "$file: the marks moved from $ix $iy to $x0 $y0, not by $dx $dy"
-  fi
+  placed "$file" "$work/jobs/$file" "$x0" "$y0" "$x1" "$shift"
   echo "$file: on $w x $h pt, marks at $x0 $y0 $x1 $y1: ok"
 }
 left=$(awk 'BEGIN { printf "%.4f", -0.06 * 72 }')

@@ -56,3 +56,19 @@ on_page() {
     fail "$label: marks at $x0 $y0 $x1 $y1, not on the $w x $h page"
   echo "$x0 $y0 $x1 $y1"
 }
+
+# placed LABEL JOB X0 Y0 X1 SHIFT: the marks of what was sent for the job
+# file JOB (their box starting at X0 Y0, right edge X1) are JOB's own moved
+# by SHIFT ("dx dy" in points, within 0.05), or, for SHIFT "scaled", scaled.
+placed() {
+  local label=$1 file=$2 x0=$3 y0=$4 x1=$5 shift=$6 ix iy dx dy
+  if [ "$shift" = scaled ]; then
+    awk -v a="$x0" -v c="$x1" 'BEGIN { exit !(c - a > 30 && c - a < 200) }' || fail "$label: not scaled"
+    return
+  fi
+  read -r ix iy _ < <(marks "$file")
+  read -r dx dy <<<"$shift"
+  { near "$(awk -v a="$x0" -v b="$ix" 'BEGIN { print a - b }')" "$dx" 0.05 &&
+    near "$(awk -v a="$y0" -v b="$iy" 'BEGIN { print a - b }')" "$dy" 0.05; } ||
+    fail "$label: the marks moved from $ix $iy to $x0 $y0, not by $dx $dy"
+}

@@ -66,16 +66,7 @@ arrives() {  # label, W, H, SHIFT, job file, filter arguments...
   read -r x0 y0 x1 y1 < <(on_page "$label" "$work/out" "$w" "$h")
   [ -n "${y1-}" ] || exit 1  # on_page failed
   grep -aq "^%%DocumentMedia: plain " "$work/out" || fail "$label: no %%DocumentMedia in the header"
-  if [ "$shift" != scaled ]; then
-    local dx dy ix iy
-    read -r ix iy _ < <(marks "$work/jobs/$file")
-    read -r dx dy <<<"$shift"
-    { near "$(awk -v a="$x0" -v b="$ix" 'BEGIN { print a - b }')" "$dx" 0.05 &&
-      near "$(awk -v a="$y0" -v b="$iy" 'BEGIN { print a - b }')" "$dy" 0.05; } ||
-      fail "$label: the marks moved from $ix $iy to $x0 $y0, not by $dx $dy"
-  else
-    awk -v a="$x0" -v c="$x1" 'BEGIN { exit !(c - a > 30 && c - a < 200) }' || fail "$label: not scaled"
-  fi
+  placed "$label" "$work/jobs/$file" "$x0" "$y0" "$x1" "$shift"
   [ -z "$(ls -A "$work/tmp")" ] || fail "$label left $(ls -A "$work/tmp")"
   echo "$label: on $w x $h, marks at $x0 $y0 $x1 $y1: ok"
 }
